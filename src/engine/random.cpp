@@ -1,0 +1,12 @@
+#include "engine/random.h"
+
+#include <chrono>
+
+namespace tarnwick {
+
+void Random::seedFromClock() {
+    seed(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+         static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()));
+}
+
+} // namespace tarnwick
