@@ -12,8 +12,10 @@ public:
 
     int32_t operator()(int32_t n) {
         if (n <= 0) return 0;
-        // Lemire's multiply-shift: uniform enough for a camera, and the same sequence on every machine.
-        return static_cast<int32_t>((static_cast<uint64_t>(next32()) * static_cast<uint64_t>(n)) >> 32);
+        // Lemire's multiply-shift: uniform enough for a camera, and the same sequence on every
+        // machine.
+        return static_cast<int32_t>((static_cast<uint64_t>(next32()) * static_cast<uint64_t>(n)) >>
+                                    32);
     }
 
 private:

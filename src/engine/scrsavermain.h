@@ -35,7 +35,7 @@ struct SaverModule {
 struct FormServices {
     platform::Platform& platform;
     platform::FormWindow& window;
-    std::vector<std::string> args;           // command-line arguments after the program path
+    std::vector<std::string> args;            // command-line arguments after the program path
     std::function<void()> requestTermination; // posts a quit request to the message loop
     // Shows a new settings dialog modally and frees it (configuration mode).
     std::function<void()> showSettingsDialog;
@@ -113,7 +113,7 @@ private:
     void click() override { ClickToClose(); }
     void doubleClick() override { ClickToClose(); }
     void mouseMove(unsigned shift, int x, int y) override { PaintBox1MouseMove(shift, x, y); }
-    void closed() override { FormClose(); }
+    void closed() override;
 
     SaverModule& module_;
     FormServices services_;

@@ -1,0 +1,116 @@
+// The per-tick camera: a straight glide between random targets, the zoom from the table, and the
+// frame stretched from CopyBitmap onto the window.
+#include "engine/scrsavermain.h"
+
+#include "imaging/bitmap.h"
+#include "imaging/stretch.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tarnwick {
+
+namespace {
+
+// trunc to 32 bits, saturating where a huge zoom would leave the range.
+int32_t truncInt32(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+// 32-bit signed arithmetic that wraps like the machine's instead of being undefined.
+int32_t wrapMul(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+int32_t wrapAdd(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+struct Fit {
+    int32_t W, H, halfW, halfH;
+    bool operator()(int32_t x, int32_t y) const {
+        return x - halfW >= 0 && x + halfW <= W && y - halfH >= 0 && y + halfH <= H;
+    }
+};
+
+// The window's proportions; a window without area gets 1 so nothing below divides by zero.
+double aspectOf(Size client) {
+    if (client.width <= 0 || client.height <= 0) return 1.0;
+    return static_cast<double>(client.width) / client.height;
+}
+
+Fit fitFor(const WorkBitmap* bitmap, double aspect) {
+    const int32_t W = bitmap ? bitmap->width() : 0;
+    const int32_t H = bitmap ? bitmap->height() : 0;
+    const int32_t halfW = truncInt32(W / 5.0);
+    return {W, H, halfW, truncInt32(halfW / aspect)};
+}
+
+} // namespace
+
+Rect TForm1::CalcSourceRect() {
+    const double aspect = aspectOf(services_.window.clientSize());
+    const Fit fits = fitFor(module_.CopyBitmap.get(), aspect);
+    const int32_t W = fits.W, H = fits.H;
+    const int32_t ilcx = lcx, ilcy = lcy;
+    int32_t& Angle = module_.Angle;
+    Random& random = module_.random;
+
+    if (Angle == 0 || Angle == 180) {
+        if (PlaySounds) services_.platform.sound.play(2);
+        lcx = cx;
+        lcy = cy;
+        cx = random(W);
+        cy = random(H);
+        // Up to 20 new draws; the last one stays untested.
+        for (int n = 0; n < 20 && !fits(cx, cy); ++n) {
+            cx = random(W);
+            cy = random(H);
+        }
+    }
+
+    const double z = Zooms[static_cast<size_t>(Angle)];
+    const double w = std::abs(W * z / 5.0);
+    const double h = w / aspect;
+    const int32_t nn = Angle > 180 ? Angle - 180 : Angle;
+    const int32_t ucx = wrapAdd(wrapMul(180 - nn, ilcx), wrapMul(nn, cx)) / 180;
+    const int32_t ucy = wrapAdd(wrapMul(180 - nn, ilcy), wrapMul(nn, cy)) / 180;
+    const int32_t tw = truncInt32(w), th = truncInt32(h);
+    const Rect r{wrapAdd(ucx, -tw), wrapAdd(ucy, -th), wrapAdd(ucx, tw), wrapAdd(ucy, th)};
+
+    Angle += 3;
+    if (Angle > 359) Angle = 0;
+    return r;
+}
+
+void TForm1::SyncSize() {
+    const double aspect = aspectOf(services_.window.clientSize());
+    if (module_.CopyBitmap) {
+        const Fit fits = fitFor(module_.CopyBitmap.get(), aspect);
+        // Bounded like the re-targeting: the current centre first, then at most 20 new draws.
+        for (int n = 0; n < 20 && !fits(cx, cy); ++n) {
+            cx = module_.random(fits.W);
+            cy = module_.random(fits.H);
+        }
+    }
+    // The window surface stretches with one mode only, nearest pixel (COLORONCOLOR), so there is
+    // no stretch mode to set on it.
+    module_.Synced = true;
+}
+
+void TForm1::RenderFrame(const Rect& source, const FrameView& frame) const {
+    StretchCopy(*module_.CopyBitmap, source, frame);
+}
+
+void TForm1::JvThreadTimer2Timer(TJvThreadTimer&) {
+    if (!services_.window.visible()) return;
+    if (!module_.CopyBitmap) return;
+    const Rect source = CalcSourceRect();
+    const FrameView frame = services_.window.beginFrame();
+    RenderFrame(source, frame);
+    services_.window.endFrame();
+}
+
+} // namespace tarnwick

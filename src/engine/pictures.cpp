@@ -1,0 +1,114 @@
+// What the camera looks at: the desktop snapshot with its transform, or the listed picture files.
+#include "engine/scrsavermain.h"
+
+#include "imaging/bitmap.h"
+#include "imaging/capture.h"
+#include "imaging/picture_loader.h"
+#include "imaging/transforms.h"
+
+#include <cmath>
+
+namespace tarnwick {
+
+std::string TForm1::Nextfilename() {
+    if (!pictureList || pictureList->empty()) return {};
+    ++pictureIndex;
+    if (pictureIndex >= static_cast<int32_t>(pictureList->size())) pictureIndex = 0;
+    return (*pictureList)[static_cast<size_t>(pictureIndex)];
+}
+
+bool TForm1::LoadNextPicture() {
+    const std::string name = Nextfilename();
+    if (!services_.platform.files.fileExists(name)) return false;
+    if (!module_.CopyBitmap) return false;
+    try {
+        // The decoded picture becomes CopyBitmap's content; no second copy stays alive.
+        CopyGraphicToBitmap(*module_.CopyBitmap, LoadPicture(name));
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!module_.Synced) SyncSize();
+    return true;
+}
+
+void TForm1::TakeDesktopSnapshot() {
+    auto& screen = services_.platform.screen;
+    const Rect desktop = screen.virtualDesktop();
+    module_.CopyBitmap =
+        CaptureScreenRect(screen, {0, 0, desktop.width(), desktop.height()}, desktop);
+}
+
+void TForm1::ApplyDesktopSetting(int32_t index) {
+    switch (index) {
+    case 1:
+        RotateDesktop(90);
+        break;
+    case 2:
+        RotateDesktop(180);
+        break;
+    case 3:
+        RotateDesktop(270);
+        break;
+    case 4:
+        WarpDesktop();
+        break;
+    case 5:
+        BlurDesktop();
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::RotateDesktop(int32_t angle) {
+    WorkBitmap& source = *module_.CopyBitmap;
+    auto tmp = NewWorkBitmap();
+    if (angle == 180)
+        SetBitmapSize(*tmp, source.width(), source.height());
+    else
+        SetBitmapSize(*tmp, source.height(), source.width());
+    RotateBitmap(source, *tmp, tmp->width() / 2, tmp->height() / 2, angle);
+    module_.CopyBitmap = std::move(tmp);
+}
+
+void TForm1::WarpDesktop() {
+    WorkBitmap& source = *module_.CopyBitmap;
+    auto tmp = NewWorkBitmap();
+    SetBitmapSize(*tmp, source.width(), source.height());
+    module_.random.seedFromClock();
+    const int32_t amount = 45 * (module_.random(52) + 13); // 585, 630, ..., 2880
+    WarpBitmap(source, *tmp, amount);
+    module_.CopyBitmap = std::move(tmp);
+}
+
+void TForm1::BlurDesktop() {
+    BlurBitmap(*module_.CopyBitmap, 11);
+}
+
+void TForm1::JvThreadTimer1Timer(TJvThreadTimer&) {
+    if (!services_.window.visible()) return;
+    JvThreadTimer2->setActive(false);
+    try {
+        const int32_t oldW = module_.CopyBitmap ? module_.CopyBitmap->width() : 0;
+        const int32_t oldH = module_.CopyBitmap ? module_.CopyBitmap->height() : 0;
+        if (LoadNextPicture()) {
+            if (PlaySounds) services_.platform.sound.play(1);
+            if (lcx != 0 && oldW > 0 && oldH > 0) {
+                const double newW = module_.CopyBitmap->width();
+                const double newH = module_.CopyBitmap->height();
+                auto scale = [](double size, int32_t v, int32_t old) {
+                    return static_cast<int32_t>(std::trunc(size * (static_cast<double>(v) / old)));
+                };
+                cx = scale(newW, cx, oldW);
+                lcx = scale(newW, lcx, oldW);
+                cy = scale(newH, cy, oldH);
+                lcy = scale(newH, lcy, oldH);
+            }
+        }
+    } catch (...) {
+        // A failed change keeps the previous picture; the next tick takes the next entry.
+    }
+    JvThreadTimer2->setActive(true);
+}
+
+} // namespace tarnwick
