@@ -71,13 +71,16 @@ void TForm1::RotateDesktop(int32_t angle) {
     module_.CopyBitmap = std::move(tmp);
 }
 
+int32_t WarpAmount(Random& random) {
+    return 45 * (random(52) + 13);
+}
+
 void TForm1::WarpDesktop() {
     WorkBitmap& source = *module_.CopyBitmap;
     auto tmp = NewWorkBitmap();
     SetBitmapSize(*tmp, source.width(), source.height());
     module_.random.seedFromClock();
-    const int32_t amount = 45 * (module_.random(52) + 13); // 585, 630, ..., 2880
-    WarpBitmap(source, *tmp, amount);
+    WarpBitmap(source, *tmp, WarpAmount(module_.random));
     module_.CopyBitmap = std::move(tmp);
 }
 

@@ -41,6 +41,9 @@ struct FormServices {
     std::function<void()> showSettingsDialog;
 };
 
+// The warp's twist for the desktop: one of 585, 630, ..., 2880, all equally likely.
+int32_t WarpAmount(Random& random);
+
 class TForm1 : private platform::InputListener {
 public:
     TForm1(SaverModule& module, FormServices services);

@@ -7,6 +7,7 @@
 #include "platform/sdl/sdl_sound_player.h"
 #include "platform/x11/x11_platform.h"
 #include "platform/x11/x11_screen.h"
+#include "resources/sounds.h"
 #include "settings/dialog/tes.h"
 
 #include <QApplication>
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
         auto windows = platform::createWindowSystem(*formWindow);
         auto saverState = platform::createSystemSaverState();
         platform::X11Screen screen;
-        platform::SdlSoundPlayer sound;
+        platform::SdlSoundPlayer sound(soundResource);
         platform::PosixPasswordLibrary passwords;
         platform::FileRegistry registry;
         platform::PosixFileSystem files;

@@ -1,0 +1,218 @@
+#include "engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace tarnwick {
+namespace {
+
+using testing_support::EngineWorld;
+using testing_support::writeBmp;
+
+class Pictures : public testing::Test {
+protected:
+    void SetUp() override {
+        world.start({"/p"});
+        world.window.visible_ = true;
+        world.module.CopyBitmap = NewWorkBitmap();
+        form().pictureList = std::make_unique<std::vector<std::string>>();
+        form().pictureIndex = 0;
+    }
+    TForm1& form() { return *world.form; }
+    // A picture file whose size tells it apart: width 10 + n.
+    std::string file(int n, int height = 20) {
+        const std::string path = world.dir / ("p" + std::to_string(n) + ".bmp");
+        writeBmp(path, 10 + n, height, static_cast<uint8_t>(n));
+        return path;
+    }
+    int shownWidth() const { return world.module.CopyBitmap->width(); }
+    EngineWorld world;
+};
+
+TEST_F(Pictures, TheFirstFileTakenIsTheSecondEntryThenTheListWraps) {
+    *form().pictureList = {"a", "b", "c"};
+    std::vector<std::string> taken;
+    for (int i = 0; i < 5; ++i) taken.push_back(form().Nextfilename());
+    EXPECT_EQ(taken, (std::vector<std::string>{"b", "c", "a", "b", "c"}));
+    form().pictureList->clear();
+    EXPECT_EQ(form().Nextfilename(), "");
+    form().pictureList.reset();
+    EXPECT_EQ(form().Nextfilename(), "");
+    EXPECT_EQ(form().pictureIndex, 2);
+}
+
+TEST_F(Pictures, CycleTicksShowEntriesTwoThreeOneAndPlaySoundOneEachTime) {
+    *form().pictureList = {file(1), file(2), file(3)};
+    form().PlaySounds = true;
+    world.sound.played.clear();
+    std::vector<int> shown;
+    for (int i = 0; i < 5; ++i) {
+        form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+        shown.push_back(shownWidth() - 10);
+        EXPECT_TRUE(form().JvThreadTimer2->Active()); // restarted in every case
+    }
+    EXPECT_EQ(shown, (std::vector<int>{2, 3, 1, 2, 3}));
+    EXPECT_EQ(world.sound.count(1), 5);
+    EXPECT_EQ(world.sound.count(2), 0);
+}
+
+TEST_F(Pictures, BadEntriesKeepThePreviousPictureAndPlayNothing) {
+    const std::string folderNamedLikeAPicture = world.dir / "folder.jpg";
+    std::filesystem::create_directory(folderNamedLikeAPicture);
+    const std::string truncated = world.dir / "cut.BMP";
+    {
+        std::vector<char> head(30, 'B');
+        std::ofstream(truncated, std::ios::binary).write(head.data(), 30);
+    }
+    const std::string corruptJpeg = world.dir / "bad.JPG";
+    std::ofstream(corruptJpeg, std::ios::binary) << "\xFF\xD8\xFF not really a jpeg";
+    const std::string unknown = world.dir / "notes.txt";
+    std::ofstream(unknown) << "hello";
+    *form().pictureList = {file(9),
+                           file(1),
+                           world.dir / "missing.bmp",
+                           folderNamedLikeAPicture,
+                           "",
+                           truncated,
+                           corruptJpeg,
+                           unknown,
+                           file(2)};
+    form().PlaySounds = true;
+    world.sound.played.clear();
+    std::vector<int> shown;
+    for (int i = 0; i < 8; ++i) {
+        form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+        shown.push_back(shownWidth() - 10);
+    }
+    // Entry 2 stays for every failing entry; the next tick takes the next entry.
+    EXPECT_EQ(shown, (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 2}));
+    EXPECT_EQ(world.sound.count(1), 2);
+}
+
+TEST_F(Pictures, AMissingMiddleEntryKeepsThePictureForTwoIntervals) {
+    *form().pictureList = {file(1), file(2), world.dir / "gone.bmp", file(4)};
+    std::vector<int> shown;
+    for (int i = 0; i < 4; ++i) {
+        form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+        shown.push_back(shownWidth() - 10);
+    }
+    EXPECT_EQ(shown, (std::vector<int>{2, 2, 4, 1}));
+}
+
+TEST_F(Pictures, NoSoundWithSoundsOff) {
+    *form().pictureList = {file(1), file(2)};
+    form().PlaySounds = false;
+    world.sound.played.clear();
+    for (int i = 0; i < 3; ++i) form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+    for (int i = 0; i < 130; ++i) form().CalcSourceRect();
+    EXPECT_TRUE(world.sound.played.empty());
+}
+
+TEST_F(Pictures, UpperCaseExtensionsLoadAndAOnePixelPictureIsFine) {
+    const std::string upper = world.dir / "ONE.BMP";
+    writeBmp(upper, 1, 1, 5);
+    *form().pictureList = {upper};
+    EXPECT_TRUE(form().LoadNextPicture());
+    EXPECT_EQ(shownWidth(), 1);
+    EXPECT_EQ(world.module.CopyBitmap->scanLine(0)[0], 5);
+    for (int i = 0; i < 3; ++i) form().CalcSourceRect();
+}
+
+TEST_F(Pictures, OnlyTheFirstSuccessfulLoadPlacesTheCamera) {
+    *form().pictureList = {file(1, 500), file(100, 500)};
+    world.module.Synced = false;
+    form().cx = form().cy = 0;
+    EXPECT_TRUE(form().LoadNextPicture());
+    EXPECT_TRUE(world.module.Synced);
+    EXPECT_GT(form().cx, 0);
+    form().cx = 0;
+    EXPECT_TRUE(form().LoadNextPicture());
+    EXPECT_EQ(form().cx, 0); // SyncSize does not run again
+}
+
+TEST_F(Pictures, TheCameraIsRescaledOnEachAxisToTheNewPicture) {
+    *form().pictureList = {file(190, 300), file(90, 600)}; // 200x300 shown first, then 100x600
+    form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+    ASSERT_EQ(shownWidth(), 100);
+    // The first picture replaced an empty one: no rescale.
+    form().cx = 77;
+    form().lcx = 33;
+    form().cy = 301;
+    form().lcy = -7;
+    form().JvThreadTimer1Timer(*form().JvThreadTimer1); // 100x600 -> 200x300
+    ASSERT_EQ(shownWidth(), 200);
+    EXPECT_EQ(form().cx, 154); // Trunc(200 * (77 / 100))
+    EXPECT_EQ(form().lcx, 66); // Trunc(200 * (33 / 100))
+    EXPECT_EQ(form().cy, 150); // Trunc(300 * (301 / 600)) = Trunc(150.5)
+    EXPECT_EQ(form().lcy, -3); // Trunc(-3.5) cuts toward zero
+    // With lcx = 0 the camera is left as it is.
+    form().lcx = 0;
+    form().cx = 10;
+    form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+    EXPECT_EQ(form().cx, 10);
+}
+
+TEST_F(Pictures, TheCycleTickDoesNothingWhileTheFormIsHidden) {
+    *form().pictureList = {file(1), file(2)};
+    world.window.visible_ = false;
+    form().JvThreadTimer2->setActive(false);
+    form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+    EXPECT_EQ(form().pictureIndex, 0);
+    EXPECT_FALSE(form().JvThreadTimer2->Active());
+}
+
+TEST_F(Pictures, DesktopSettingsTransformTheSnapshot) {
+    struct Case {
+        int setting;
+        Size size;
+    };
+    for (const Case& c : {Case{0, {1920, 1080}}, Case{1, {1080, 1920}}, Case{2, {1920, 1080}},
+                          Case{3, {1080, 1920}}, Case{5, {1920, 1080}}, Case{6, {1920, 1080}},
+                          Case{-1, {1920, 1080}}}) {
+        form().TakeDesktopSnapshot();
+        auto& before = *world.module.CopyBitmap;
+        const uint8_t corner = before.scanLine(0)[2 * 3 + 1]; // green of (2, 0)
+        form().ApplyDesktopSetting(c.setting);
+        auto& after = *world.module.CopyBitmap;
+        EXPECT_EQ((Size{after.width(), after.height()}), c.size) << c.setting;
+        if (c.setting == 0 || c.setting == 6 || c.setting == -1) {
+            EXPECT_EQ(after.scanLine(0)[2 * 3 + 1], corner) << c.setting;
+            EXPECT_EQ(after.scanLine(1079)[1919 * 3 + 2], static_cast<uint8_t>(1919)) << c.setting;
+        }
+        if (c.setting == 2) { // turned half way: the last pixel holds the first
+            EXPECT_EQ(after.scanLine(1079)[1919 * 3 + 2], 0);
+            EXPECT_EQ(after.scanLine(1079)[1919 * 3 + 1], 0);
+        }
+    }
+}
+
+TEST_F(Pictures, TheSnapshotCoversTheWholeVirtualDesktopFromItsTopLeft) {
+    world.screen.desktop = {-1280, -200, 1920, 1080}; // a monitor left of and above the primary
+    form().TakeDesktopSnapshot();
+    auto& b = *world.module.CopyBitmap;
+    ASSERT_EQ(b.width(), 3200);
+    ASSERT_EQ(b.height(), 1280);
+    EXPECT_EQ(b.scanLine(0)[2], static_cast<uint8_t>(-1280)); // red = low byte of the screen x
+    EXPECT_EQ(b.scanLine(0)[1], static_cast<uint8_t>(-200));
+}
+
+TEST_F(Pictures, TheWarpAmountIsAMultipleOf45From585To2880) {
+    std::set<int32_t> seen;
+    for (int i = 0; i < 2000; ++i) {
+        const int32_t amount = WarpAmount(world.module.random);
+        ASSERT_EQ(amount % 45, 0);
+        ASSERT_GE(amount, 585);
+        ASSERT_LE(amount, 2880);
+        seen.insert(amount);
+    }
+    EXPECT_EQ(seen.size(), 52u);
+    world.screen.desktop = {0, 0, 64, 48};
+    form().TakeDesktopSnapshot();
+    form().ApplyDesktopSetting(4);
+    EXPECT_EQ(world.module.CopyBitmap->width(), 64);
+}
+
+} // namespace
+} // namespace tarnwick
