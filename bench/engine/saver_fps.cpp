@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     CountingWindow window(*real);
     auto windows = platform::createWindowSystem(*real);
     auto saverState = platform::createSystemSaverState();
-    platform::X11Screen screen;
+    platform::x11::X11Screen screen;
     fakes::FakeSoundPlayer sound;
     fakes::FakePasswordLibrary passwords;
     platform::FileRegistry registry(store);

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         formWindow->setTitle(kTitle);
         auto windows = platform::createWindowSystem(*formWindow);
         auto saverState = platform::createSystemSaverState();
-        platform::X11Screen screen;
+        platform::x11::X11Screen screen;
         platform::SdlSoundPlayer sound(soundResource);
         platform::PosixPasswordLibrary passwords;
         platform::FileRegistry registry;
