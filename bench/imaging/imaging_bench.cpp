@@ -1,0 +1,214 @@
+// Speed of the imaging code on desktop-sized pictures: the rotations, the warp (one and two
+// threads), the blur, the frame's stretch copy and JPEG decoding against a bare libjpeg decode.
+// Pictures are made here, or JPEG files are given in TARNWICK_BENCH_JPEGS (paths separated by
+// ':'), as bench/imaging/compare.sh does.
+#include "imaging/bitmap.h"
+#include "imaging/jpeg_decoder.h"
+#include "imaging/stretch.h"
+#include "imaging/transforms.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace {
+
+using tarnwick::WorkBitmap;
+
+WorkBitmap photoLike(int32_t w, int32_t h) {
+    WorkBitmap b;
+    tarnwick::SetBitmapSize(b, w, h);
+    std::mt19937 gen(1);
+    for (int32_t y = 0; y < h; ++y) {
+        auto row = b.scanLine(y);
+        for (int32_t x = 0; x < w; ++x) {
+            const double u = double(x) / w, v = double(y) / h;
+            const double c[3] = {128 + 100 * std::sin(6 * u + 2 * v), 128 + 100 * std::cos(4 * v - 3 * u),
+                                 128 + 90 * std::sin(9 * u * v + 1)};
+            for (int k = 0; k < 3; ++k)
+                row[3 * x + k] = uint8_t(std::clamp(int(c[k]) + int(gen() % 13) - 6, 0, 255));
+        }
+    }
+    return b;
+}
+
+const WorkBitmap& picture(int which) {
+    static const WorkBitmap hd = photoLike(1920, 1080);
+    static const WorkBitmap uhd = photoLike(3840, 2160);
+    return which == 0 ? hd : uhd;
+}
+
+const char* sizeName(int which) { return which == 0 ? "1080p" : "4K"; }
+
+void BM_Rotate(benchmark::State& state) {
+    const WorkBitmap& src = picture(int(state.range(0)));
+    const int angle = int(state.range(1));
+    WorkBitmap dst;
+    if (angle == 180) tarnwick::SetBitmapSize(dst, src.width(), src.height());
+    else tarnwick::SetBitmapSize(dst, src.height(), src.width());
+    for (auto _ : state) {
+        tarnwick::RotateBitmap(src, dst, dst.width() / 2, dst.height() / 2, angle);
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetLabel(std::string(sizeName(int(state.range(0)))) + " " + std::to_string(angle));
+}
+BENCHMARK(BM_Rotate)->ArgsProduct({{0, 1}, {90, 180, 270}})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Warp(benchmark::State& state) {
+    const WorkBitmap& src = picture(int(state.range(0)));
+    WorkBitmap dst;
+    tarnwick::SetBitmapSize(dst, src.width(), src.height());
+    for (auto _ : state) {
+        tarnwick::WarpBitmap(src, dst, 1485, int(state.range(1)));
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetLabel(std::string(sizeName(int(state.range(0)))) + " threads " + std::to_string(state.range(1)));
+}
+BENCHMARK(BM_Warp)->ArgsProduct({{0, 1}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Blur(benchmark::State& state) {
+    WorkBitmap b;
+    for (auto _ : state) {
+        state.PauseTiming();
+        tarnwick::CopyGraphicToBitmap(b, picture(int(state.range(0))));
+        state.ResumeTiming();
+        tarnwick::BlurBitmap(b, 11);
+        benchmark::DoNotOptimize(b.data());
+    }
+    state.SetLabel(sizeName(int(state.range(0))));
+}
+BENCHMARK(BM_Blur)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A full frame of the picture's size from a source rectangle of 40% of its width and height.
+void BM_Stretch(benchmark::State& state) {
+    const WorkBitmap& src = picture(int(state.range(0)));
+    const int32_t w = src.width(), h = src.height();
+    std::vector<uint32_t> frame(size_t(w) * h);
+    const tarnwick::FrameView view{frame.data(), w, h, w};
+    const tarnwick::Rect rect{w * 3 / 10, h * 3 / 10, w * 7 / 10, h * 7 / 10};
+    tarnwick::Stretcher stretcher;
+    for (auto _ : state) {
+        stretcher.copy(src, rect, view);
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetLabel(sizeName(int(state.range(0))));
+}
+BENCHMARK(BM_Stretch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::vector<uint8_t> compress(const WorkBitmap& b, int quality) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(b.width());
+    c.image_height = JDIMENSION(b.height());
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(b.data() + b.stride() * c.next_scanline);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> file(out, out + size);
+    jpeg_destroy_compress(&c);
+    std::free(out);
+    return file;
+}
+
+struct JpegInput {
+    std::string name;
+    std::vector<uint8_t> bytes;
+};
+
+std::vector<JpegInput> jpegInputs() {
+    std::vector<JpegInput> inputs;
+    if (const char* list = std::getenv("TARNWICK_BENCH_JPEGS")) {
+        std::string all = list;
+        size_t start = 0;
+        while (start <= all.size()) {
+            const size_t end = std::min(all.find(':', start), all.size());
+            const std::string path = all.substr(start, end - start);
+            if (!path.empty()) {
+                std::ifstream in(path, std::ios::binary);
+                inputs.push_back({path.substr(path.find_last_of('/') + 1),
+                                  {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}});
+            }
+            start = end + 1;
+        }
+        return inputs;
+    }
+    inputs.push_back({"generated 1080p q90", compress(picture(0), 90)});
+    inputs.push_back({"generated 4K q90", compress(picture(1), 90)});
+    return inputs;
+}
+
+const std::vector<JpegInput>& jpegs() {
+    static const std::vector<JpegInput> inputs = jpegInputs();
+    return inputs;
+}
+
+// The least a program can do with libjpeg-turbo: decode to BGR rows of a fresh buffer.
+void bareDecode(const std::vector<uint8_t>& file) {
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr err{};
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d);
+    const size_t stride = size_t(d.output_width) * 3;
+    auto pixels = std::make_unique_for_overwrite<uint8_t[]>(stride * d.output_height);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = pixels.get() + stride * d.output_scanline;
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    benchmark::DoNotOptimize(pixels.get());
+}
+
+void BM_JpegBareLibjpeg(benchmark::State& state) {
+    const JpegInput& input = jpegs()[size_t(state.range(0))];
+    for (auto _ : state) bareDecode(input.bytes);
+    state.SetLabel(input.name);
+}
+
+void BM_JpegDecodeJpeg(benchmark::State& state) {
+    const JpegInput& input = jpegs()[size_t(state.range(0))];
+    for (auto _ : state) {
+        auto bitmap = tarnwick::DecodeJpeg(input.bytes);
+        benchmark::DoNotOptimize(bitmap->data());
+    }
+    state.SetLabel(input.name);
+}
+
+// Registered at start-up, one pair per input.
+const bool registered = [] {
+    for (size_t i = 0; i < jpegs().size(); ++i) {
+        benchmark::RegisterBenchmark("BM_JpegBareLibjpeg", BM_JpegBareLibjpeg)
+            ->Arg(int64_t(i))->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark("BM_JpegDecodeJpeg", BM_JpegDecodeJpeg)
+            ->Arg(int64_t(i))->Unit(benchmark::kMillisecond)->UseRealTime();
+    }
+    return true;
+}();
+
+} // namespace
+
+BENCHMARK_MAIN();

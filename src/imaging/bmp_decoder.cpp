@@ -1,0 +1,292 @@
+#include "imaging/bmp_decoder.h"
+
+#include "platform/error.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace tarnwick {
+
+namespace {
+
+[[noreturn]] void invalid() {
+    throw Error("Bitmap image is not valid");
+}
+
+enum Compression : uint32_t {
+    kRgb = 0,
+    kRle8 = 1,
+    kRle4 = 2,
+    kBitFields = 3,
+    kAlphaBitFields = 6,
+};
+
+constexpr size_t kFileHeaderSize = 14;
+
+// Little-endian fields, every read checked against the end of the data.
+class Bytes {
+public:
+    explicit Bytes(std::span<const uint8_t> data) : data_(data) {}
+    size_t size() const { return data_.size(); }
+    const uint8_t* at(size_t offset, size_t count) const {
+        if (offset > data_.size() || count > data_.size() - offset) invalid();
+        return data_.data() + offset;
+    }
+    uint16_t u16(size_t offset) const {
+        const uint8_t* p = at(offset, 2);
+        return static_cast<uint16_t>(p[0] | p[1] << 8);
+    }
+    uint32_t u32(size_t offset) const {
+        const uint8_t* p = at(offset, 4);
+        return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+    }
+    int32_t i32(size_t offset) const { return static_cast<int32_t>(u32(offset)); }
+
+private:
+    std::span<const uint8_t> data_;
+};
+
+// One colour channel of a bit-field pixel, scaled to 0..255 with rounding.
+struct Channel {
+    uint32_t mask = 0;
+    int shift = 0;
+    uint32_t max = 0;
+
+    static Channel from(uint32_t mask) {
+        Channel c;
+        c.mask = mask;
+        if (mask == 0) return c;
+        c.shift = std::countr_zero(mask);
+        c.max = mask >> c.shift;
+        if ((c.max & (c.max + 1)) != 0) invalid(); // the bits of a channel must be contiguous
+        return c;
+    }
+    uint8_t operator()(uint32_t pixel) const {
+        if (max == 0) return 0;
+        const uint64_t v = (pixel & mask) >> shift;
+        return static_cast<uint8_t>((v * 255 + max / 2) / max);
+    }
+};
+
+struct Header {
+    uint32_t headerSize = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool topDown = false;
+    uint32_t bitCount = 0;
+    uint32_t compression = kRgb;
+    uint32_t colorsUsed = 0;
+    size_t paletteEntrySize = 4;
+    size_t paletteStart = 0;
+    size_t pixelStart = 0;
+    std::array<uint32_t, 3> masks{}; // red, green, blue
+};
+
+Header readHeader(const Bytes& in) {
+    const uint8_t* magic = in.at(0, 2);
+    if (magic[0] != 'B' || magic[1] != 'M') invalid();
+    Header h;
+    h.pixelStart = in.u32(10);
+    h.headerSize = in.u32(kFileHeaderSize);
+    uint32_t planes = 0;
+    if (h.headerSize == 12) { // BITMAPCOREHEADER
+        h.width = in.u16(18);
+        h.height = in.u16(20);
+        planes = in.u16(22);
+        h.bitCount = in.u16(24);
+        h.paletteEntrySize = 3;
+        if (h.bitCount != 1 && h.bitCount != 4 && h.bitCount != 8 && h.bitCount != 24) invalid();
+    } else if (h.headerSize == 40 || h.headerSize == 52 || h.headerSize == 56 ||
+               h.headerSize == 64 || h.headerSize == 108 || h.headerSize == 124) {
+        h.width = in.i32(18);
+        const int32_t height = in.i32(22);
+        planes = in.u16(26);
+        h.bitCount = in.u16(28);
+        h.compression = in.u32(30);
+        h.colorsUsed = in.u32(46);
+        if (height == INT32_MIN) invalid();
+        h.topDown = height < 0;
+        h.height = height < 0 ? -height : height;
+        // The 64-byte OS/2 header gives 3 and 4 other meanings (Huffman, RLE24): not supported.
+        if (h.headerSize == 64 && h.compression != kRgb && h.compression != kRle8 &&
+            h.compression != kRle4)
+            invalid();
+        if (h.bitCount != 1 && h.bitCount != 4 && h.bitCount != 8 && h.bitCount != 16 &&
+            h.bitCount != 24 && h.bitCount != 32)
+            invalid();
+    } else {
+        invalid();
+    }
+    if (planes != 1 || h.width < 0) invalid();
+
+    size_t afterHeader = kFileHeaderSize + h.headerSize;
+    switch (h.compression) {
+    case kRgb:
+        if (h.bitCount == 16) h.masks = {0x7C00, 0x03E0, 0x001F};
+        if (h.bitCount == 32) h.masks = {0xFF0000, 0x00FF00, 0x0000FF};
+        break;
+    case kRle8:
+        if (h.bitCount != 8 || h.topDown) invalid();
+        break;
+    case kRle4:
+        if (h.bitCount != 4 || h.topDown) invalid();
+        break;
+    case kBitFields:
+    case kAlphaBitFields: {
+        if (h.bitCount != 16 && h.bitCount != 32) invalid();
+        size_t maskAt = kFileHeaderSize + 40;
+        if (h.headerSize == 40)
+            afterHeader += h.compression == kBitFields ? 12 : 16;
+        else if (h.compression == kAlphaBitFields && h.headerSize < 56)
+            invalid();
+        h.masks = {in.u32(maskAt), in.u32(maskAt + 4), in.u32(maskAt + 8)};
+        if (h.bitCount == 16)
+            for (uint32_t m : h.masks)
+                if (m > 0xFFFF) invalid();
+        break;
+    }
+    default:
+        invalid();
+    }
+    h.paletteStart = afterHeader;
+    if (h.pixelStart < afterHeader || h.pixelStart > in.size()) invalid();
+    return h;
+}
+
+using Palette = std::array<std::array<uint8_t, 3>, 256>; // blue, green, red
+
+Palette readPalette(const Bytes& in, const Header& h) {
+    Palette palette{};
+    if (h.bitCount > 8) return palette;
+    const size_t full = size_t{1} << h.bitCount;
+    size_t count = h.colorsUsed == 0 ? full : std::min<size_t>(h.colorsUsed, full);
+    // A colour table never reaches into the pixels.
+    count = std::min(count, (h.pixelStart - h.paletteStart) / h.paletteEntrySize);
+    const uint8_t* p = in.at(h.paletteStart, count * h.paletteEntrySize);
+    for (size_t i = 0; i < count; ++i, p += h.paletteEntrySize) palette[i] = {p[0], p[1], p[2]};
+    return palette;
+}
+
+inline void putIndex(uint8_t* out, const Palette& palette, unsigned index) {
+    std::memcpy(out, palette[index].data(), 3);
+}
+
+void convertRow(const uint8_t* in, uint8_t* out, const Header& h, const Palette& palette,
+                const std::array<Channel, 3>& channels, bool plainMasks) {
+    const int32_t w = h.width;
+    switch (h.bitCount) {
+    case 1:
+        for (int32_t x = 0; x < w; ++x)
+            putIndex(out + 3 * x, palette, (in[x >> 3] >> (7 - (x & 7))) & 1);
+        break;
+    case 4:
+        for (int32_t x = 0; x < w; ++x)
+            putIndex(out + 3 * x, palette, (x & 1) ? in[x >> 1] & 15 : in[x >> 1] >> 4);
+        break;
+    case 8:
+        for (int32_t x = 0; x < w; ++x) putIndex(out + 3 * x, palette, in[x]);
+        break;
+    case 24:
+        std::memcpy(out, in, static_cast<size_t>(w) * 3);
+        break;
+    case 16:
+        for (int32_t x = 0; x < w; ++x) {
+            const uint32_t v = in[2 * x] | uint32_t{in[2 * x + 1]} << 8;
+            out[3 * x] = channels[2](v);
+            out[3 * x + 1] = channels[1](v);
+            out[3 * x + 2] = channels[0](v);
+        }
+        break;
+    case 32:
+        if (plainMasks) {
+            for (int32_t x = 0; x < w; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+            break;
+        }
+        for (int32_t x = 0; x < w; ++x) {
+            const uint8_t* p = in + 4 * x;
+            const uint32_t v =
+                uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+            out[3 * x] = channels[2](v);
+            out[3 * x + 1] = channels[1](v);
+            out[3 * x + 2] = channels[0](v);
+        }
+        break;
+    }
+}
+
+void decodeUncompressed(const Bytes& in, const Header& h, const Palette& palette, WorkBitmap& out) {
+    const std::array<Channel, 3> channels = {Channel::from(h.masks[0]), Channel::from(h.masks[1]),
+                                             Channel::from(h.masks[2])};
+    const bool plainMasks = h.masks[0] == 0xFF0000 && h.masks[1] == 0xFF00 && h.masks[2] == 0xFF;
+    const size_t rowBytes = ((static_cast<size_t>(h.width) * h.bitCount + 31) / 32) * 4;
+    const uint8_t* pixels = in.at(h.pixelStart, rowBytes * static_cast<size_t>(h.height));
+    out.resizeForOverwrite(h.width, h.height);
+    for (int32_t row = 0; row < h.height; ++row) {
+        const int32_t y = h.topDown ? row : h.height - 1 - row;
+        convertRow(pixels + rowBytes * row, out.data() + out.stride() * y, h, palette, channels,
+                   plainMasks);
+    }
+}
+
+void decodeRle(const Bytes& in, const Header& h, const Palette& palette, WorkBitmap& out) {
+    out.resizeForOverwrite(h.width, h.height);
+    std::memset(out.data(), 0, static_cast<size_t>(out.stride() * h.height));
+    const bool rle8 = h.compression == kRle8;
+    const int64_t w = h.width;
+    const int64_t height = h.height;
+    int64_t x = 0;
+    int64_t y = 0; // counted from the bottom row
+    auto put = [&](int64_t px, unsigned index) {
+        if (px < w) putIndex(out.data() + out.stride() * (height - 1 - y) + 3 * px, palette, index);
+    };
+    size_t pos = h.pixelStart;
+    while (y < height) {
+        const uint8_t* code = in.at(pos, 2); // the data ended before the end-of-bitmap code
+        pos += 2;
+        const unsigned count = code[0];
+        const unsigned value = code[1];
+        if (count > 0) {
+            const int64_t end = std::min<int64_t>(x + count, w);
+            for (int64_t i = 0; x + i < end; ++i)
+                put(x + i, rle8 ? value : (i & 1) ? value & 15 : value >> 4);
+            x += count;
+        } else if (value == 0) {
+            x = 0;
+            ++y;
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            const uint8_t* delta = in.at(pos, 2);
+            pos += 2;
+            x += delta[0];
+            y += delta[1];
+        } else {
+            const size_t bytes = rle8 ? value : (value + 1) / 2;
+            const uint8_t* literal = in.at(pos, bytes);
+            pos += (bytes + 1) & ~size_t{1}; // literal runs end on a 16-bit boundary
+            const int64_t end = std::min<int64_t>(x + value, w);
+            for (int64_t i = 0; x + i < end; ++i)
+                put(x + i, rle8 ? literal[i] : (i & 1) ? literal[i / 2] & 15 : literal[i / 2] >> 4);
+            x += value;
+        }
+    }
+}
+
+} // namespace
+
+std::unique_ptr<WorkBitmap> DecodeBmp(std::span<const uint8_t> data, int64_t maxPixels) {
+    const Bytes in(data);
+    const Header h = readHeader(in);
+    checkBitmapSize(h.width, h.height, maxPixels);
+    const Palette palette = readPalette(in, h);
+    auto bitmap = NewWorkBitmap();
+    if (h.compression == kRle8 || h.compression == kRle4)
+        decodeRle(in, h, palette, *bitmap);
+    else
+        decodeUncompressed(in, h, palette, *bitmap);
+    return bitmap;
+}
+
+} // namespace tarnwick

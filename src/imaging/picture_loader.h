@@ -1,0 +1,25 @@
+#pragma once
+// The picture loader of the saver and the settings dialog: a file to a 24-bit working bitmap.
+#include "imaging/bitmap.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarnwick {
+
+// Picture files larger than this are refused before they are read (1 GiB is far above the
+// largest BMP the bitmap limits allow).
+inline constexpr int64_t kMaxPictureFileSize = int64_t{1} << 30;
+
+// The text after the last dot of the file name (not of a folder name), as written; empty when
+// there is none.
+std::string pictureExtension(const std::string& path);
+
+// The decoder is chosen by the extension, letter case ignored: "bmp" for BMP, "jpg" and "jpeg" for
+// JPEG. Any other extension throws "Unknown picture file extension (.ext)" with the extension as
+// written, before the file is opened. A file that cannot be read throws
+// "Cannot open file \"path\". <reason>"; decoder errors pass on unchanged.
+std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path);
+
+} // namespace tarnwick

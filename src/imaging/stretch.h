@@ -1,0 +1,41 @@
+#pragma once
+// The one scaling rule: a nearest-neighbour stretch copy (COLORONCOLOR), never blended.
+#include "imaging/bitmap.h"
+#include "platform/geometry.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tarnwick {
+
+// Destination column x (of dstW) takes source column srcRect.left + floor((2x + 1) * srcW / (2 *
+// dstW)), the source pixel under the destination pixel's centre; rows follow the same rule. Exact
+// in 64-bit integers. Source pixels outside the bitmap, and the whole destination when the source
+// rectangle is empty (or turned inside out), are black. Pixels are written as 0xFF000000 | rgb.
+//
+// A Stretcher keeps its column table between calls, so the frame path allocates nothing once
+// the table has reached the window's width.
+class Stretcher {
+public:
+    void copy(const WorkBitmap& src, const Rect& srcRect, const FrameView& dst);
+
+private:
+    std::vector<int32_t> columnOffsets_; // byte offset in a source row, per destination column
+};
+
+// The same through a per-thread Stretcher.
+void StretchCopy(const WorkBitmap& src, const Rect& srcRect, const FrameView& dst);
+
+// The source index under destination index `i` of `dstLength`, for a source run of `srcLength`
+// starting at `srcStart`.
+// Lengths are positive. A source rectangle wider than 2^31 (possible from 32-bit corners) takes
+// 128-bit products so that nothing overflows.
+inline int64_t stretchSourceIndex(int64_t i, int64_t srcStart, int64_t srcLength,
+                                  int64_t dstLength) {
+    if (srcLength <= INT32_MAX && dstLength <= INT32_MAX / 2)
+        return srcStart + (2 * i + 1) * srcLength / (2 * dstLength);
+    __extension__ using Wide = __int128;
+    return srcStart + static_cast<int64_t>((Wide{2} * i + 1) * srcLength / (Wide{2} * dstLength));
+}
+
+} // namespace tarnwick

@@ -1,0 +1,372 @@
+#include "imaging/transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <math.h> // sincosf
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace tarnwick {
+
+namespace {
+
+constexpr float kHalfPiF = std::numbers::pi_v<float> / 2; // 1.5707964
+constexpr float kPiF = std::numbers::pi_v<float>;
+
+inline void copyPixel(uint8_t* to, const uint8_t* from) {
+    std::memcpy(to, from, 3);
+}
+
+// --- rotation -------------------------------------------------------------------------------
+
+struct Range {
+    int64_t begin;
+    int64_t end;
+};
+
+Range clampRange(int64_t begin, int64_t end, int64_t limit) {
+    return {std::max<int64_t>(begin, 0), std::min(end, limit)};
+}
+
+// The lookups of a quarter-turn multiple fall on whole pixels (the sine or cosine that should be
+// 0 is about 1e-16, far too small to move a rounding or a channel), so the result is a
+// rearrangement: destination (x, y) takes source (ix, iy) with
+//     0: (x - xoff, y - yoff)                      180: (2cx - 1 - xoff - x, 2cy - 1 - yoff - y)
+//    90: (cx - cy - xoff + y, cx + cy - 1 - yoff - x)
+//   270: (cx + cy - 1 - xoff - y, cy - cx - yoff + x)
+// where the source lies; other destination pixels are left alone.
+void rotateQuarterTurns(const WorkBitmap& src, WorkBitmap& dst, int64_t cx, int64_t cy, int quarter,
+                        int64_t xoff, int64_t yoff) {
+    const int64_t sw = src.width(), sh = src.height(), dw = dst.width(), dh = dst.height();
+    const uint8_t* s = src.data();
+    const std::ptrdiff_t ss = src.stride();
+    uint8_t* d = dst.data();
+    const std::ptrdiff_t ds = dst.stride();
+
+    if (quarter == 0 || quarter == 2) {
+        const bool turned = quarter == 2;
+        const int64_t kx = turned ? 2 * cx - 1 - xoff : -xoff;
+        const int64_t ky = turned ? 2 * cy - 1 - yoff : -yoff;
+        const Range xs =
+            turned ? clampRange(kx - sw + 1, kx + 1, dw) : clampRange(-kx, sw - kx, dw);
+        const Range ys =
+            turned ? clampRange(ky - sh + 1, ky + 1, dh) : clampRange(-ky, sh - ky, dh);
+        if (xs.begin >= xs.end) return;
+        for (int64_t y = ys.begin; y < ys.end; ++y) {
+            uint8_t* out = d + ds * y;
+            if (!turned) {
+                std::memcpy(out + 3 * xs.begin, s + ss * (y + ky) + 3 * (xs.begin + kx),
+                            static_cast<size_t>(xs.end - xs.begin) * 3);
+                continue;
+            }
+            const uint8_t* in = s + ss * (ky - y);
+            for (int64_t x = xs.begin; x < xs.end; ++x) copyPixel(out + 3 * x, in + 3 * (kx - x));
+        }
+        return;
+    }
+
+    // A quarter or three quarters: rows become columns. Tiles keep the source rows in cache.
+    const bool clockwise = quarter == 1;
+    const int64_t kx = clockwise ? cx - cy - xoff : cx + cy - 1 - xoff;
+    const int64_t ky = clockwise ? cx + cy - 1 - yoff : cy - cx - yoff;
+    const Range ys = clockwise ? clampRange(-kx, sw - kx, dh) : clampRange(kx - sw + 1, kx + 1, dh);
+    const Range xs = clockwise ? clampRange(ky - sh + 1, ky + 1, dw) : clampRange(-ky, sh - ky, dw);
+    if (xs.begin >= xs.end || ys.begin >= ys.end) return;
+    constexpr int64_t kTile = 32;
+    for (int64_t y0 = ys.begin; y0 < ys.end; y0 += kTile) {
+        const int64_t y1 = std::min(y0 + kTile, ys.end);
+        for (int64_t x0 = xs.begin; x0 < xs.end; x0 += kTile) {
+            const int64_t x1 = std::min(x0 + kTile, xs.end);
+            for (int64_t y = y0; y < y1; ++y) {
+                uint8_t* out = d + ds * y;
+                const uint8_t* column = s + 3 * (clockwise ? y + kx : kx - y);
+                if (clockwise)
+                    for (int64_t x = x0; x < x1; ++x)
+                        copyPixel(out + 3 * x, column + ss * (ky - x));
+                else
+                    for (int64_t x = x0; x < x1; ++x)
+                        copyPixel(out + 3 * x, column + ss * (x + ky));
+            }
+        }
+    }
+}
+
+void rotateInterpolated(const WorkBitmap& src, WorkBitmap& dst, int32_t cx, int32_t cy,
+                        double angle, int32_t xoff, int32_t yoff) {
+    const double theta = -angle * std::numbers::pi / 180.0;
+    const double cosA = std::cos(theta);
+    const double sinA = std::sin(theta);
+    const int32_t sw = src.width(), sh = src.height();
+    for (int32_t y = 0; y < dst.height(); ++y) {
+        const double yy = 2.0 * (int64_t{y} - cy) + 1;
+        uint8_t* out = dst.data() + dst.stride() * y;
+        for (int32_t x = 0; x < dst.width(); ++x) {
+            const double xx = 2.0 * (int64_t{x} - cx) + 1;
+            const double sx = (xx * cosA - yy * sinA - 1) / 2 + cx - xoff;
+            const double sy = (xx * sinA + yy * cosA - 1) / 2 + cy - yoff;
+            // Compared as reals first, so that no lookup far outside converts out of range.
+            const double rx = std::nearbyint(sx);
+            const double ry = std::nearbyint(sy);
+            if (!(rx >= 0 && rx < sw && ry >= 0 && ry < sh)) continue;
+            const int32_t ix = static_cast<int32_t>(rx);
+            const int32_t iy = static_cast<int32_t>(ry);
+            const double fx = sx - ix;
+            const double fy = sy - iy;
+            const int32_t x1 = ClampInt(ix + 1, 0, sw - 1);
+            const int32_t y1 = ClampInt(iy + 1, 0, sh - 1);
+            const uint8_t* row0 = src.data() + src.stride() * iy;
+            const uint8_t* row1 = src.data() + src.stride() * y1;
+            const uint8_t* p00 = row0 + 3 * ix;
+            const uint8_t* p01 = row0 + 3 * x1;
+            const uint8_t* p10 = row1 + 3 * ix;
+            const uint8_t* p11 = row1 + 3 * x1;
+            for (int c = 2; c >= 0; --c) { // red, green, blue
+                const double top = fx * (p01[c] - p00[c]) + p00[c];
+                const double bottom = fx * (p11[c] - p10[c]) + p10[c];
+                out[3 * x + c] =
+                    ClampByte(static_cast<int32_t>(std::nearbyint((bottom - top) * fy + top)));
+            }
+        }
+    }
+}
+
+// --- warp -----------------------------------------------------------------------------------
+
+struct WarpJob {
+    const uint8_t* src;
+    std::ptrdiff_t srcStride;
+    uint8_t* dst;
+    std::ptrdiff_t dstStride;
+    int32_t w, h;    // the source's size
+    int32_t columns; // destination columns written
+    float amount;
+    float mid_x, mid_y; // (W - 1) / 2, (H - 1) / 2
+};
+
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = int32_t __attribute__((vector_size(16)));
+
+// Blue, green, red (and the next byte, unused) of the pixel at p as floats. The bitmap's row
+// padding or spare tail bytes make the fourth byte readable.
+inline Floats4 loadPixel(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
+    return Floats4(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero)));
+#else
+    const Ints4 bytes = {static_cast<int32_t>(v & 0xFF), static_cast<int32_t>(v >> 8 & 0xFF),
+                         static_cast<int32_t>(v >> 16 & 0xFF), 0};
+    return __builtin_convertvector(bytes, Floats4);
+#endif
+}
+
+// Round to nearest, ties to even, for 0 <= v < 2^22: adding 1.5 * 2^23 leaves no fraction bits,
+// so the FPU's own rounding (nearest-even) does it. Much cheaper than a call to nearbyintf.
+inline Ints4 roundNonNegative(Floats4 v) {
+    const Floats4 magic = {12582912.0f, 12582912.0f, 12582912.0f, 12582912.0f};
+    return __builtin_convertvector((v + magic) - magic, Ints4);
+}
+
+inline int32_t wrap(int32_t i, int32_t n) {
+    if (i < 0) return n - 1 - (-i) % n;
+    if (i > n - 1) return i % n;
+    return i;
+}
+
+// The lookup of one destination pixel. The turn is applied as one rotation of (dx, dy) by
+// pi/2 - r / amount, which is the same angle as the direction of (dx, dy) (its PointAngle) minus
+// r / amount plus pi/2, with one sincosf instead of an arc tangent, a sine and a cosine.
+inline void warpPixel(const WarpJob& j, int32_t tx, int32_t ty, uint8_t* out) {
+    const float dx = static_cast<float>(tx) - j.mid_x;
+    const float dy = static_cast<float>(ty) - j.mid_y;
+    const float r = std::sqrt(dx * dx + dy * dy);
+    float fx = 0;
+    float fy = 0;
+    if (r != 0) {
+        float s, c;
+        sincosf(kHalfPiF - r / j.amount, &s, &c);
+        fx = dx * c - dy * s;
+        fy = dy * c + dx * s;
+    }
+    fx = fx + j.mid_x;
+    fy = fy + j.mid_y;
+    int32_t ify = static_cast<int32_t>(fy);
+    int32_t ifx = static_cast<int32_t>(fx);
+    float wy[2], wx[2];
+    if (fy >= 0) {
+        wy[1] = fy - static_cast<float>(ify);
+        wy[0] = 1 - wy[1];
+    } else {
+        wy[0] = static_cast<float>(ify) - fy;
+        wy[1] = 1 - wy[0];
+    }
+    if (fx >= 0) {
+        wx[1] = fx - static_cast<float>(ifx);
+        wx[0] = 1 - wx[1];
+    } else {
+        wx[0] = static_cast<float>(ifx) - fx;
+        wx[1] = 1 - wx[0];
+    }
+    ifx = wrap(ifx, j.w);
+    ify = wrap(ify, j.h);
+    // The second column and row wrap to the first (W - ifx - 1 = 0 at the last one).
+    const int32_t col1 = ifx + 1 < j.w ? ifx + 1 : j.w - ifx - 1;
+    const int32_t row1 = ify + 1 < j.h ? ify + 1 : j.h - ify - 1;
+    const uint8_t* row0p = j.src + j.srcStride * ify;
+    const uint8_t* row1p = j.src + j.srcStride * row1;
+    const uint8_t* p00 = row0p + 3 * ifx;
+    const uint8_t* p01 = row1p + 3 * ifx;
+    const uint8_t* p10 = row0p + 3 * col1;
+    const uint8_t* p11 = row1p + 3 * col1;
+    const float w00 = wx[0] * wy[0], w01 = wx[0] * wy[1], w10 = wx[1] * wy[0], w11 = wx[1] * wy[1];
+    // The three channels side by side in one vector, each lane doing exactly the scalar
+    // operations, summed in the stated order: column ifx (rows ify, ify + 1), then ifx + 1.
+    Floats4 sum = loadPixel(p00) * w00;
+    sum += loadPixel(p01) * w01;
+    sum += loadPixel(p10) * w10;
+    sum += loadPixel(p11) * w11;
+    const Ints4 rounded = roundNonNegative(sum);
+    out[0] = static_cast<uint8_t>(rounded[0]);
+    out[1] = static_cast<uint8_t>(rounded[1]);
+    out[2] = static_cast<uint8_t>(rounded[2]);
+}
+
+void warpRows(const WarpJob& j, int32_t rowBegin, int32_t rowEnd) {
+    for (int32_t ty = rowBegin; ty < rowEnd; ++ty) {
+        uint8_t* out = j.dst + j.dstStride * ty;
+        for (int32_t tx = 0; tx < j.columns; ++tx) warpPixel(j, tx, ty, out + 3 * tx);
+    }
+}
+
+// --- blur -----------------------------------------------------------------------------------
+
+// One row of the blur whose two sample rows are other rows: up-left + down-left + up-right +
+// down-right, byte by byte, over the columns whose samples are both d away.
+__attribute__((target_clones("avx2", "default"))) void
+blurMiddle(uint8_t* __restrict out, const uint8_t* __restrict upLeft,
+           const uint8_t* __restrict downLeft, const uint8_t* __restrict upRight,
+           const uint8_t* __restrict downRight, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<uint8_t>(
+            (unsigned{upLeft[i]} + downLeft[i] + upRight[i] + downRight[i]) >> 2);
+}
+
+inline void blurPixel(uint8_t* out, const uint8_t* up, const uint8_t* down, int32_t left,
+                      int32_t right) {
+    const uint8_t* a = up + 3 * left;
+    const uint8_t* b = down + 3 * left;
+    const uint8_t* c = up + 3 * right;
+    const uint8_t* e = down + 3 * right;
+    // All four samples are read before the pixel is written: it may be one of them.
+    const uint8_t v0 = static_cast<uint8_t>((a[0] + b[0] + c[0] + e[0]) / 4);
+    const uint8_t v1 = static_cast<uint8_t>((a[1] + b[1] + c[1] + e[1]) / 4);
+    const uint8_t v2 = static_cast<uint8_t>((a[2] + b[2] + c[2] + e[2]) / 4);
+    out[0] = v0;
+    out[1] = v1;
+    out[2] = v2;
+}
+
+} // namespace
+
+uint8_t ClampByte(int32_t v) {
+    return v > 255 ? 255 : v < 0 ? 0 : static_cast<uint8_t>(v);
+}
+
+int32_t ClampInt(int32_t v, int32_t lo, int32_t hi) {
+    if (v > hi) return hi;
+    if (v < lo) return lo;
+    return v;
+}
+
+float PointAngle(float xt, float yt) {
+    if (xt == 0) return yt > 0 ? kHalfPiF : -kHalfPiF;
+    float a = std::atan(yt / xt);
+    if (xt < 0) a = a + kPiF;
+    return a;
+}
+
+void RotateBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t cx, int32_t cy, double angle) {
+    if (!std::isfinite(angle) || src.empty() || dst.empty()) return;
+    const int32_t xoff = (dst.width() - src.width()) / 2;
+    const int32_t yoff = (dst.height() - src.height()) / 2;
+    const int quarter = angle == 0 ? 0 : angle == 90 ? 1 : angle == 180 ? 2 : angle == 270 ? 3 : -1;
+    if (quarter >= 0)
+        rotateQuarterTurns(src, dst, cx, cy, quarter, xoff, yoff);
+    else
+        rotateInterpolated(src, dst, cx, cy, angle, xoff, yoff);
+}
+
+void WarpBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t amount, int threads) {
+    if (amount == 0 || src.empty() || dst.empty()) return;
+    const int32_t w = src.width(), h = src.height();
+    const float w1 = static_cast<float>(w - 1);
+    const float h1 = static_cast<float>(h - 1);
+    const float diag = std::sqrt(w1 * w1 + h1 * h1);
+    float txmax = diag, tymax = diag;
+    if (!(static_cast<float>(w) > txmax)) txmax = w1;
+    if (!(static_cast<float>(h) > tymax)) tymax = h1;
+    // Round(diag) can reach W (a 10 x 5 picture: diag 9.85): the loops stop at the last column
+    // and row, and at the destination's edges.
+    const int32_t columns =
+        std::min({static_cast<int32_t>(std::nearbyint(txmax)) + 1, w, dst.width()});
+    const int32_t rows =
+        std::min({static_cast<int32_t>(std::nearbyint(tymax)) + 1, h, dst.height()});
+
+    const WarpJob job{src.data(), src.stride(),
+                      dst.data(), dst.stride(),
+                      w,          h,
+                      columns,    static_cast<float>(amount),
+                      w1 / 2,     h1 / 2};
+    if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    // Below a few thousand pixels a thread costs more than it saves.
+    threads = std::clamp(threads, 1, std::max(1, rows * columns / 4096));
+    threads = std::min(threads, rows);
+    std::vector<std::jthread> helpers;
+    helpers.reserve(static_cast<size_t>(threads - 1));
+    auto band = [&](int k) { return static_cast<int32_t>(int64_t{rows} * k / threads); };
+    for (int k = 1; k < threads; ++k)
+        helpers.emplace_back([&job, from = band(k), to = band(k + 1)] { warpRows(job, from, to); });
+    warpRows(job, 0, band(1));
+}
+
+void BlurBitmap(WorkBitmap& bitmap, int32_t d) {
+    const int32_t w = bitmap.width(), h = bitmap.height();
+    if (d <= 0 || d >= w || d >= h) return;
+    uint8_t* base = bitmap.data();
+    const std::ptrdiff_t stride = bitmap.stride();
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t upY = y - d >= 0 ? y - d : y;
+        const int32_t downY = y + d <= h - 1 ? y + d : h - y;
+        uint8_t* row = base + stride * y;
+        const uint8_t* up = base + stride * upY;
+        const uint8_t* down = base + stride * downY;
+        auto edgePixel = [&](int32_t x) {
+            const int32_t left = x - d >= 0 ? x - d : x;
+            const int32_t right = x + d <= w - 1 ? x + d : w - x;
+            blurPixel(row + 3 * x, up, down, left, right);
+        };
+        if (upY == y || downY == y) {
+            // A sample row is this row: pixel by pixel, in order, exactly as stated.
+            for (int32_t x = 0; x < w; ++x) edgePixel(x);
+            continue;
+        }
+        // Both sample rows are fixed while this row is written, so the order does not matter.
+        const int32_t middleBegin = d;
+        const int32_t middleEnd = std::max(d, w - d); // columns whose right sample is x + d
+        for (int32_t x = 0; x < std::min(middleBegin, w); ++x) edgePixel(x);
+        if (middleEnd > middleBegin)
+            blurMiddle(row + 3 * middleBegin, up, down, up + 6 * d, down + 6 * d,
+                       static_cast<size_t>(middleEnd - middleBegin) * 3);
+        for (int32_t x = middleEnd; x < w; ++x) edgePixel(x);
+    }
+}
+
+} // namespace tarnwick

@@ -1,0 +1,540 @@
+#include "platform/posix/file_registry.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnwick::platform {
+
+namespace {
+
+constexpr std::string_view kHeader = "REGEDIT4";
+constexpr std::string_view kRoot = "HKEY_CURRENT_USER";
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// ---- parsing ----------------------------------------------------------------------------------
+
+class Parser {
+public:
+    Parser(std::string_view text, const std::string& fileName) : text_(text), file_(fileName) {
+        if (text_.substr(0, 3) == "\xEF\xBB\xBF") text_.remove_prefix(3);
+    }
+
+    RegTree parse() {
+        RegTree tree;
+        bool headerSeen = false;
+        RegTree::Key* currentKey = nullptr;
+        std::string_view line;
+        while (nextLine(line)) {
+            std::string_view t = trim(line);
+            if (t.empty()) continue;
+            if (!headerSeen) {
+                if (t != kHeader) fail("not a REGEDIT4 file");
+                headerSeen = true;
+                continue;
+            }
+            if (t.front() == ';') continue;
+            if (t.front() == '[') {
+                currentKey = tree.createKey(sectionPath(t));
+                if (!currentKey) fail("a key name holds a control character");
+                continue;
+            }
+            if (t.front() == '"' || t.front() == '@') {
+                if (!currentKey) fail("a value before the first key");
+                valueLine(t, *currentKey);
+                continue;
+            }
+            fail("unexpected text");
+        }
+        // An empty file (or one of blanks only) is an empty store; anything else needs the header.
+        tree.markClean();
+        return tree;
+    }
+
+private:
+    [[noreturn]] void fail(const char* what) const {
+        throw RegistryError(RegistryError::Kind::Unreadable,
+                            format("%s, line %d: %s", file_.c_str(), line_, what));
+    }
+
+    bool nextLine(std::string_view& line) {
+        if (pos_ >= text_.size()) return false;
+        size_t end = text_.find('\n', pos_);
+        if (end == std::string_view::npos) end = text_.size();
+        line = text_.substr(pos_, end - pos_);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        pos_ = end + 1;
+        ++line_;
+        return true;
+    }
+
+    static bool blank(char c) { return c == ' ' || c == '\t'; }
+    static std::string_view trim(std::string_view s) {
+        while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+        while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+        return s;
+    }
+
+    std::string sectionPath(std::string_view t) const {
+        if (t.back() != ']') fail("a key line without its closing ]");
+        std::string_view inner = t.substr(1, t.size() - 2);
+        if (!inner.empty() && inner.front() == '-')
+            fail("a key deletion, which a store cannot hold");
+        std::string_view root = inner.substr(0, inner.find('\\'));
+        if (foldName(root) != foldName(kRoot)) fail("a key outside HKEY_CURRENT_USER");
+        return std::string(inner.substr(root.size()));
+    }
+
+    // A quoted text starting at s[i] == '"'; leaves i after the closing quote.
+    std::string quoted(std::string_view s, size_t& i, bool terminate = false) const {
+        std::string out;
+        // Most texts hold no escape: take them whole.
+        size_t close = s.find('"', i + 1);
+        if (close != std::string_view::npos &&
+            s.substr(i + 1, close - i - 1).find('\\') == std::string_view::npos) {
+            out.reserve(close - i);
+            out.assign(s.substr(i + 1, close - i - 1));
+            if (terminate) out.push_back('\0');
+            i = close + 1;
+            return out;
+        }
+        for (++i; i < s.size(); ++i) {
+            char c = s[i];
+            if (c == '"') {
+                ++i;
+                if (terminate) out.push_back('\0');
+                return out;
+            }
+            if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) c = s[++i];
+            out.push_back(c);
+        }
+        fail("a text without its closing quote");
+    }
+
+    static int hexValue(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+
+    void valueLine(std::string_view t, RegTree::Key& key) {
+        size_t i = 0;
+        std::string name;
+        if (t[0] == '@') {
+            i = 1;
+        } else {
+            name = quoted(t, i);
+        }
+        while (i < t.size() && blank(t[i])) ++i;
+        if (i >= t.size() || t[i] != '=') fail("a value name without =");
+        std::string_view data = trim(t.substr(i + 1));
+        RegValue value;
+        if (!data.empty() && data.front() == '"') {
+            size_t j = 0;
+            value = RegValue{REG_SZ, quoted(data, j, true)};
+            if (!trim(data.substr(j)).empty()) fail("text after a closing quote");
+        } else if (foldName(data.substr(0, 6)) == "dword:") {
+            std::string_view digits = data.substr(6);
+            if (digits.empty() || digits.size() > 8)
+                fail("a dword of other than 1 to 8 hex digits");
+            uint32_t n = 0;
+            for (char c : digits) {
+                int d = hexValue(c);
+                if (d < 0) fail("a dword of other than 1 to 8 hex digits");
+                n = (n << 4) | static_cast<uint32_t>(d);
+            }
+            value = RegValue::dword(n);
+        } else if (foldName(data.substr(0, 3)) == "hex") {
+            value = hexValueData(data);
+        } else if (data == "-") {
+            fail("a value deletion, which a store cannot hold");
+        } else {
+            fail("a value of unknown form");
+        }
+        if (!validValueName(name)) fail("a value name the store cannot hold");
+        key.set(name, std::move(value));
+    }
+
+    RegValue hexValueData(std::string_view data) {
+        RegValue value{REG_BINARY, {}};
+        size_t i = 3;
+        if (i < data.size() && data[i] == '(') {
+            size_t close = data.find(')', i);
+            if (close == std::string_view::npos || close == i + 1 || close - i - 1 > 8)
+                fail("a hex type that is not hex(N)");
+            uint32_t type = 0;
+            for (size_t k = i + 1; k < close; ++k) {
+                int d = hexValue(data[k]);
+                if (d < 0) fail("a hex type that is not hex(N)");
+                type = (type << 4) | static_cast<uint32_t>(d);
+            }
+            value.type = type;
+            i = close + 1;
+        }
+        if (i >= data.size() || data[i] != ':') fail("a hex value without :");
+        std::string list(data.substr(i + 1));
+        // A list ending in "\" goes on in the next line.
+        while (!list.empty() && list.back() == '\\') {
+            list.pop_back();
+            std::string_view next;
+            if (!nextLine(next)) fail("a hex list cut off at the end of the file");
+            list += trim(next);
+        }
+        size_t k = 0;
+        auto skipBlanks = [&] {
+            while (k < list.size() && blank(list[k])) ++k;
+        };
+        skipBlanks();
+        while (k < list.size()) {
+            int hi = hexValue(list[k]);
+            if (hi < 0) fail("a hex list with a byte that is not hex");
+            int byte = hi;
+            ++k;
+            if (k < list.size() && hexValue(list[k]) >= 0) byte = byte * 16 + hexValue(list[k++]);
+            value.data.push_back(static_cast<char>(byte));
+            skipBlanks();
+            if (k < list.size()) {
+                if (list[k] != ',') fail("a hex list with a byte that is not hex");
+                ++k;
+                skipBlanks();
+            }
+        }
+        return value;
+    }
+
+    std::string_view text_;
+    const std::string& file_;
+    size_t pos_ = 0;
+    int line_ = 0;
+};
+
+// ---- writing ----------------------------------------------------------------------------------
+
+void appendQuoted(std::string& out, std::string_view s) {
+    out.push_back('"');
+    for (size_t at; (at = s.find_first_of("\\\"")) != std::string_view::npos;) {
+        out.append(s.substr(0, at));
+        out.push_back('\\');
+        out.push_back(s[at]);
+        s.remove_prefix(at + 1);
+    }
+    out.append(s);
+    out.push_back('"');
+}
+
+// Whether "text" gives back exactly these bytes when parsed again.
+bool quotable(const RegValue& v) {
+    if (v.type != REG_SZ || v.data.empty() || v.data.back() != '\0') return false;
+    for (size_t i = 0; i + 1 < v.data.size(); ++i) {
+        char c = v.data[i];
+        if (c == '\0' || c == '\r' || c == '\n') return false;
+    }
+    return true;
+}
+
+void appendHex(std::string& out, const RegValue& v) {
+    if (v.type == REG_BINARY) {
+        out += "hex:";
+    } else {
+        out += "hex(";
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%x", v.type);
+        out += buf;
+        out += "):";
+    }
+    size_t lineStart = out.rfind('\n') + 1;
+    for (size_t i = 0; i < v.data.size(); ++i) {
+        auto b = static_cast<unsigned char>(v.data[i]);
+        out.push_back(kHexDigits[b >> 4]);
+        out.push_back(kHexDigits[b & 15]);
+        if (i + 1 < v.data.size()) {
+            out.push_back(',');
+            // Keep lines readable the way regedit does: about 80 columns, "\" to go on.
+            if (out.size() - lineStart > 76) {
+                out += "\\\r\n  ";
+                lineStart = out.size() - 2;
+            }
+        }
+    }
+}
+
+// ---- files ------------------------------------------------------------------------------------
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd(UniqueFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& o) noexcept {
+        if (this != &o) {
+            reset();
+            fd_ = std::exchange(o.fd_, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+std::string dirOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void unwritable(const char* what, const std::string& path, int err) {
+    throw RegistryError(RegistryError::Kind::Unwritable,
+                        format("%s %s: %s", what, path.c_str(), std::strerror(err)));
+}
+
+void makeDirs(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return;
+        unwritable("Cannot create the settings folder", dir, ENOTDIR);
+    }
+    std::string parent = dirOf(dir);
+    if (parent != dir) makeDirs(parent);
+    // Private to the user, as the XDG base directory rules ask for folders they create.
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        unwritable("Cannot create the settings folder", dir, errno);
+}
+
+// The file's contents; nullopt when it does not exist.
+std::optional<std::string> readFile(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        if (errno == ENOENT) return std::nullopt;
+        throw RegistryError(
+            RegistryError::Kind::Unreadable,
+            format("Cannot read the settings file %s: %s", path.c_str(), std::strerror(errno)));
+    }
+    std::string text;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw RegistryError(
+                RegistryError::Kind::Unreadable,
+                format("Cannot read the settings file %s: %s", path.c_str(), std::strerror(errno)));
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+RegTree loadTree(const std::string& path) {
+    auto text = readFile(path);
+    return text ? parseRegistryText(*text, path) : RegTree();
+}
+
+// A store kept in dotfiles is often a symbolic link: replace the file it points to, not the link.
+std::string replacementTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved)) return resolved;
+    }
+    return path;
+}
+
+void writeAll(int fd, std::string_view data, const std::string& path) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            unwritable("Cannot write the settings file", path, errno);
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+class FileRegistryWriter : public RegistryWriter {
+public:
+    FileRegistryWriter(const std::string& path,
+                       std::function<void(const std::string&)> beforeRename)
+        : path_(path), beforeRename_(std::move(beforeRename)) {
+        makeDirs(dirOf(path_));
+        std::string lockPath = path_ + ".lock";
+        lock_ = UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        if (!lock_) unwritable("Cannot lock the settings file", lockPath, errno);
+        while (::flock(lock_.get(), LOCK_EX) != 0)
+            if (errno != EINTR) unwritable("Cannot lock the settings file", lockPath, errno);
+        tree_ = loadTree(path_);
+        removeLeftovers();
+    }
+
+    bool keyExists(std::string_view p) const override { return tree_.keyExists(p); }
+    std::optional<RegValue> queryValue(std::string_view k, std::string_view n) const override {
+        const RegValue* v = tree_.value(k, n);
+        return v ? std::optional<RegValue>(*v) : std::nullopt;
+    }
+    std::vector<std::string> subKeyNames(std::string_view p) const override {
+        return tree_.subKeyNames(p);
+    }
+    std::vector<std::string> valueNames(std::string_view p) const override {
+        return tree_.valueNames(p);
+    }
+
+    bool createKey(std::string_view p) override { return tree_.createKey(p) != nullptr; }
+    bool setValue(std::string_view k, std::string_view n, RegValue v) override {
+        return tree_.setValue(k, n, std::move(v));
+    }
+    bool deleteValue(std::string_view k, std::string_view n) override {
+        return tree_.deleteValue(k, n);
+    }
+    bool deleteKey(std::string_view p) override { return tree_.deleteKey(p); }
+
+    void commit() override {
+        if (!tree_.changed()) return;
+        std::string text = formatRegistryText(tree_);
+        std::string target = replacementTarget(path_);
+        std::string dir = dirOf(target);
+        std::string temp = target + ".tmpXXXXXX";
+        UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+        if (!fd) unwritable("Cannot write the settings file", target, errno);
+        try {
+            struct stat st {};
+            mode_t mode = (::stat(target.c_str(), &st) == 0) ? (st.st_mode & 07777) : 0600;
+            if (::fchmod(fd.get(), mode) != 0)
+                unwritable("Cannot write the settings file", target, errno);
+            writeAll(fd.get(), text, target);
+            if (::fsync(fd.get()) != 0) unwritable("Cannot write the settings file", target, errno);
+            if (::close(fd.release()) != 0)
+                unwritable("Cannot write the settings file", target, errno);
+            if (beforeRename_) beforeRename_(temp);
+            if (::rename(temp.c_str(), target.c_str()) != 0)
+                unwritable("Cannot write the settings file", target, errno);
+        } catch (...) {
+            ::unlink(temp.c_str());
+            throw;
+        }
+        // The rename itself is durable only once the folder is synced.
+        UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dirFd) ::fsync(dirFd.get());
+        tree_.markClean();
+    }
+
+private:
+    // Under the lock no other writer runs, so any temporary file beside the store is from a
+    // writer that died before its rename.
+    void removeLeftovers() {
+        std::string target = replacementTarget(path_);
+        std::string dir = dirOf(target);
+        std::string prefix = baseOf(target) + ".tmp";
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) return;
+        while (dirent* e = ::readdir(d)) {
+            std::string_view name = e->d_name;
+            if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix)
+                ::unlinkat(::dirfd(d), e->d_name, 0);
+        }
+        ::closedir(d);
+    }
+
+    std::string path_;
+    std::function<void(const std::string&)> beforeRename_;
+    UniqueFd lock_;
+    RegTree tree_;
+};
+
+} // namespace
+
+std::string defaultRegistryPath() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        std::string h = (home && home[0]) ? home : "";
+        if (h.empty()) {
+            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) h = pw->pw_dir;
+        }
+        if (h.empty()) throw Error("Cannot find the home folder for the settings file");
+        base = h + "/.config";
+    }
+    return base + "/tarnwick/user.reg";
+}
+
+RegTree parseRegistryText(std::string_view text, const std::string& fileName) {
+    return Parser(text, fileName).parse();
+}
+
+std::string formatRegistryText(const RegTree& tree) {
+    std::string out;
+    out += kHeader;
+    out += "\r\n";
+    tree.forEachKey([&](const RegTree::Key& key) {
+        // The root is implied by every section; it needs one of its own only to hold values.
+        if (key.path.empty() && key.values.empty()) return;
+        out += "\r\n[";
+        out += kRoot;
+        if (!key.path.empty()) {
+            out.push_back('\\');
+            out += key.path;
+        }
+        out += "]\r\n";
+        for (const auto& [name, value] : key.values) {
+            if (name.empty())
+                out.push_back('@');
+            else
+                appendQuoted(out, name);
+            out.push_back('=');
+            if (quotable(value)) {
+                appendQuoted(out, std::string_view(value.data).substr(0, value.data.size() - 1));
+            } else if (value.type == REG_DWORD && value.data.size() == 4) {
+                uint32_t n = 0;
+                for (int i = 3; i >= 0; --i)
+                    n = (n << 8) | static_cast<unsigned char>(value.data[static_cast<size_t>(i)]);
+                char buf[24];
+                std::snprintf(buf, sizeof buf, "dword:%08x", n);
+                out += buf;
+            } else {
+                appendHex(out, value);
+            }
+            out += "\r\n";
+        }
+    });
+    return out;
+}
+
+FileRegistry::FileRegistry() : FileRegistry(defaultRegistryPath()) {}
+
+FileRegistry::FileRegistry(std::string path) : path_(std::move(path)) {}
+
+std::unique_ptr<RegistryReader> FileRegistry::read() {
+    return std::make_unique<RegTreeReader>(loadTree(path_));
+}
+
+std::unique_ptr<RegistryWriter> FileRegistry::write() {
+    return std::make_unique<FileRegistryWriter>(path_, beforeRename_);
+}
+
+} // namespace tarnwick::platform

@@ -1,0 +1,138 @@
+#include "imaging/bitmap.h"
+#include "imaging/picture_loader.h"
+#include "settings/dialog/dialog_services.h"
+#include "settings/dialog/tes.h"
+#include "settings/folder_search.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <exception>
+
+namespace tarnwick {
+
+namespace {
+
+// The picture beside the file list of the open dialog, scaled down to fit.
+class PicturePreview : public QLabel {
+public:
+    explicit PicturePreview(QWidget* parent) : QLabel(parent) {
+        setFixedSize(kSide, kSide);
+        setAlignment(Qt::AlignCenter);
+        setFrameShape(QFrame::StyledPanel);
+    }
+
+    void showFile(const QString& path) {
+        clear();
+        if (!isPictureName(QFileInfo(path).fileName().toStdString())) return;
+        try {
+            const QImage image = toQImage(*LoadPicture(path.toStdString()));
+            if (image.isNull()) return;
+            setPixmap(QPixmap::fromImage(image.width() > kSide || image.height() > kSide
+                                             ? image.scaled(kSide - 4, kSide - 4,
+                                                            Qt::KeepAspectRatio,
+                                                            Qt::SmoothTransformation)
+                                             : image));
+        } catch (const std::exception&) {
+            // A file that does not load shows no preview; choosing it is still allowed.
+        }
+    }
+
+private:
+    static constexpr int kSide = 200;
+};
+
+} // namespace
+
+std::vector<std::string> toQtFilters(const std::string& filter) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = filter.find('|', start);
+        parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos
+                                                                       : bar - start));
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+    std::vector<std::string> result;
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+        std::string description = parts[i];
+        // Qt reads the patterns from the parentheses at the end: put the real ones there.
+        const size_t open = description.rfind('(');
+        if (open != std::string::npos && description.back() == ')') description.erase(open);
+        while (!description.empty() && description.back() == ' ') description.pop_back();
+        std::string patterns;
+        size_t p = 0;
+        const std::string& list = parts[i + 1];
+        for (;;) {
+            const size_t semi = list.find(';', p);
+            std::string pattern =
+                list.substr(p, semi == std::string::npos ? std::string::npos : semi - p);
+            if (pattern == "*.*") pattern = "*"; // every file, with or without a dot
+            if (!pattern.empty()) patterns += (patterns.empty() ? "" : " ") + pattern;
+            if (semi == std::string::npos) break;
+            p = semi + 1;
+        }
+        result.push_back(description + " (" + patterns + ")");
+    }
+    return result;
+}
+
+std::optional<std::vector<std::string>> QtDialogServices::openPictures(const std::string& filter,
+                                                                       const std::string& startDir) {
+    QFileDialog dialog(parent_, "Open");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList filters;
+    for (const std::string& f : toQtFilters(filter)) filters << QString::fromStdString(f);
+    dialog.setNameFilters(filters);
+    if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());
+    if (!startDir.empty()) dialog.setDirectory(QString::fromStdString(startDir));
+
+    auto* preview = new PicturePreview(&dialog);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1, Qt::AlignTop);
+    QObject::connect(&dialog, &QFileDialog::currentChanged, preview,
+                     [preview](const QString& path) { preview->showFile(path); });
+
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    std::vector<std::string> files;
+    for (const QString& f : dialog.selectedFiles()) files.push_back(f.toStdString());
+    return files;
+}
+
+std::optional<std::string> QtDialogServices::browseFolder(const std::string& start) {
+    const QString folder =
+        QFileDialog::getExistingDirectory(parent_, QString(), QString::fromStdString(start));
+    if (folder.isEmpty()) return std::nullopt;
+    return folder.toStdString();
+}
+
+bool QtDialogServices::confirm(const std::string& title, const std::string& text) {
+    // The text's lines are joined by carriage returns; a Qt label breaks lines at line feeds.
+    QString shown = QString::fromStdString(text);
+    shown.replace('\r', '\n');
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(title), shown,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void QtDialogServices::showError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                    QString::fromStdString(text), QMessageBox::Ok, parent_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void QtDialogServices::beep() { QApplication::beep(); }
+
+} // namespace tarnwick

@@ -1,0 +1,96 @@
+#include "fuzz/seed_corpus.h"
+
+#include "support/pictures.h"
+
+namespace tarnwick::testing {
+
+std::vector<Seed> bmpSeeds() {
+    std::vector<Seed> seeds;
+    const WorkBitmap direct = randomBitmap(13, 7, 1);
+    const struct {
+        const char* name;
+        BmpFormat format;
+    } directFormats[] = {
+        {"rgb24", {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}},
+        {"rgb24-topdown", {24, BmpHeader::Info, BmpCompression::Rgb, true, {}}},
+        {"core24", {24, BmpHeader::Core, BmpCompression::Rgb, false, {}}},
+        {"rgb16", {16, BmpHeader::Info, BmpCompression::Rgb, false, {}}},
+        {"fields565", {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}}},
+        {"rgb32", {32, BmpHeader::Info, BmpCompression::Rgb, false, {}}},
+        {"fields32-v4", {32, BmpHeader::V4, BmpCompression::BitFields, false, {0x3FF00000, 0xFFC00, 0x3FF}}},
+        {"rgb24-v5", {24, BmpHeader::V5, BmpCompression::Rgb, true, {}}},
+    };
+    for (const auto& f : directFormats) seeds.push_back({f.name, writeBmp(direct, f.format)});
+    const struct {
+        const char* name;
+        int colours;
+        BmpFormat format;
+    } indexed[] = {
+        {"pal1", 2, {1, BmpHeader::Info, BmpCompression::Rgb, false, {}}},
+        {"pal4-core", 16, {4, BmpHeader::Core, BmpCompression::Rgb, false, {}}},
+        {"pal8", 200, {8, BmpHeader::Info, BmpCompression::Rgb, false, {}}},
+        {"rle8", 40, {8, BmpHeader::Info, BmpCompression::Rle8, false, {}}},
+        {"rle4", 16, {4, BmpHeader::Info, BmpCompression::Rle4, false, {}}},
+    };
+    uint32_t seed = 10;
+    for (const auto& f : indexed)
+        seeds.push_back({f.name, writeBmp(randomIndexed(21, 9, f.colours, seed++, true), f.format)});
+    return seeds;
+}
+
+std::vector<Seed> jpegSeeds() {
+    const WorkBitmap picture = photoLikeBitmap(37, 29, 2);
+    const struct {
+        const char* name;
+        JpegFormat format;
+    } formats[] = {
+        {"ycc420", {JpegFormat::YCbCr420, 90, false, 0}},
+        {"ycc444-restart", {JpegFormat::YCbCr444, 75, false, 1}},
+        {"grey", {JpegFormat::Grey, 90, false, 0}},
+        {"progressive", {JpegFormat::YCbCr420, 85, true, 0}},
+        {"cmyk-adobe", {JpegFormat::CmykAdobe, 90, false, 0}},
+        {"cmyk-plain", {JpegFormat::CmykPlain, 90, true, 0}},
+    };
+    std::vector<Seed> seeds;
+    for (const auto& f : formats) seeds.push_back({f.name, writeJpeg(picture, f.format)});
+    return seeds;
+}
+
+std::vector<uint8_t> mutate(std::vector<uint8_t> bytes, std::mt19937& gen) {
+    auto pick = [&](size_t n) { return n == 0 ? size_t{0} : size_t(gen() % n); };
+    const int edits = 1 + int(gen() % 4);
+    for (int e = 0; e < edits; ++e) {
+        switch (gen() % 6) {
+        case 0: // flip a bit
+            if (!bytes.empty()) bytes[pick(bytes.size())] ^= uint8_t(1u << (gen() % 8));
+            break;
+        case 1: { // an extreme value, often where header fields live
+            static const uint8_t extremes[] = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0xFE};
+            const size_t at = gen() % 2 ? pick(std::min<size_t>(bytes.size(), 64)) : pick(bytes.size());
+            if (at < bytes.size()) bytes[at] = extremes[gen() % 6];
+            break;
+        }
+        case 2: // cut the tail
+            bytes.resize(pick(bytes.size() + 1));
+            break;
+        case 3: { // duplicate a stretch
+            if (bytes.empty()) break;
+            const size_t from = pick(bytes.size()), len = std::min<size_t>(pick(64) + 1, bytes.size() - from);
+            const std::vector<uint8_t> piece(bytes.begin() + long(from), bytes.begin() + long(from + len));
+            bytes.insert(bytes.begin() + long(pick(bytes.size() + 1)), piece.begin(), piece.end());
+            break;
+        }
+        case 4: { // remove a stretch
+            if (bytes.empty()) break;
+            const size_t from = pick(bytes.size()), len = std::min<size_t>(pick(32) + 1, bytes.size() - from);
+            bytes.erase(bytes.begin() + long(from), bytes.begin() + long(from + len));
+            break;
+        }
+        default: // random bytes
+            for (int i = 0; i < 4 && !bytes.empty(); ++i) bytes[pick(bytes.size())] = uint8_t(gen());
+        }
+    }
+    return bytes;
+}
+
+} // namespace tarnwick::testing

@@ -1,0 +1,51 @@
+// The fuzzers' seed corpus and random damage to it through both decoders, in every build: a
+// damaged file must decode or fail with the decoder's error, never crash or throw anything else
+// (the sanitizer build also catches every out-of-bounds access).
+#include "fuzz/seed_corpus.h"
+#include "imaging/bmp_decoder.h"
+#include "imaging/jpeg_decoder.h"
+#include "platform/error.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace tarnwick {
+namespace {
+
+using Decoder = std::function<void(std::span<const uint8_t>)>;
+
+// Bounded like the fuzzers: hostile sizes are refused instead of allocated.
+constexpr int64_t kPixels = int64_t{1} << 22;
+
+void survive(const std::vector<testing::Seed>& seeds, const Decoder& decode, int mutationsPerSeed,
+             uint32_t seed) {
+    std::mt19937 gen(seed);
+    for (const auto& s : seeds) {
+        EXPECT_NO_THROW(decode(s.bytes)) << s.name << " should be valid";
+        int failures = 0;
+        for (int i = 0; i < mutationsPerSeed; ++i) {
+            const std::vector<uint8_t> damaged = testing::mutate(s.bytes, gen);
+            try {
+                decode(damaged);
+            } catch (const Error&) {
+                ++failures;
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << s.name << " mutation " << i << ": " << typeid(e).name() << " " << e.what();
+            }
+        }
+        // Damage must at least sometimes be noticed, or the decoder ignores its input.
+        EXPECT_GT(failures, 0) << s.name;
+    }
+}
+
+TEST(DecoderRobustnessTest, BmpSurvivesDamagedFiles) {
+    survive(testing::bmpSeeds(), [](auto bytes) { DecodeBmp(bytes, kPixels); }, 2000, 1);
+}
+
+TEST(DecoderRobustnessTest, JpegSurvivesDamagedFiles) {
+    survive(testing::jpegSeeds(), [](auto bytes) { DecodeJpeg(bytes, kPixels, 100); }, 1000, 2);
+}
+
+} // namespace
+} // namespace tarnwick

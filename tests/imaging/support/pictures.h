@@ -1,0 +1,93 @@
+#pragma once
+// Pictures for the imaging tests, made in code: random bitmaps, and BMP and JPEG files written
+// here (the JPEG ones through libjpeg's compressor).
+#include "imaging/bitmap.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::testing {
+
+using Bgr = std::array<uint8_t, 3>;
+
+Bgr pixel(const WorkBitmap& b, int32_t x, int32_t y);
+void setPixel(WorkBitmap& b, int32_t x, int32_t y, Bgr value);
+
+WorkBitmap randomBitmap(int32_t width, int32_t height, uint32_t seed);
+// Smooth colour gradients with a little noise: compresses like a photo.
+WorkBitmap photoLikeBitmap(int32_t width, int32_t height, uint32_t seed);
+WorkBitmap filledBitmap(int32_t width, int32_t height, Bgr value);
+
+// Empty when equal; else where and how they first differ.
+std::string differences(const WorkBitmap& a, const WorkBitmap& b);
+
+// A picture of palette indices.
+struct IndexedPicture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> indices; // row by row from the top
+    std::vector<Bgr> palette;
+    WorkBitmap expand() const;
+};
+IndexedPicture randomIndexed(int32_t width, int32_t height, int colours, uint32_t seed,
+                             bool runs = false);
+
+enum class BmpHeader { Core, Info, V4, V5 };
+enum class BmpCompression { Rgb, Rle8, Rle4, BitFields };
+
+struct BmpFormat {
+    int bits = 24;
+    BmpHeader header = BmpHeader::Info;
+    BmpCompression compression = BmpCompression::Rgb;
+    bool topDown = false;
+    std::array<uint32_t, 3> masks{}; // red, green, blue, for BitFields
+};
+
+// Direct-colour formats (16, 24, 32 bits).
+std::vector<uint8_t> writeBmp(const WorkBitmap& picture, const BmpFormat& format);
+// Palette formats (1, 4, 8 bits, RLE8, RLE4).
+std::vector<uint8_t> writeBmp(const IndexedPicture& picture, const BmpFormat& format);
+// What a direct-colour picture reads back as after `masks` quantise it: each channel's value
+// v of n bits becomes round(v * 255 / (2^n - 1)).
+WorkBitmap quantised(const WorkBitmap& picture, const std::array<uint32_t, 3>& masks);
+
+struct JpegFormat {
+    enum Colour { YCbCr420, YCbCr444, Grey, CmykAdobe, CmykPlain } colour = YCbCr420;
+    int quality = 90;
+    bool progressive = false;
+    int restartRows = 0;
+};
+std::vector<uint8_t> writeJpeg(const WorkBitmap& picture, const JpegFormat& format);
+// CMYK ink for a colour, stored as the format expects (inverted in Adobe's files).
+std::array<uint8_t, 4> cmykFor(Bgr colour, bool adobe);
+// A plain libjpeg decode to RGB, for comparison: nullopt when libjpeg fails.
+std::optional<WorkBitmap> referenceJpegDecode(const std::vector<uint8_t>& file);
+
+std::vector<uint8_t> readFile(const std::string& path);
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// A binary PPM (P6) as ImageMagick writes it.
+std::optional<WorkBitmap> readPpm(const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> writePpm(const WorkBitmap& picture);
+
+// ImageMagick's own binary, or empty when it is not installed.
+std::string imageMagick();
+// Runs a shell command; true when it exits with 0.
+bool run(const std::string& command);
+// A fresh folder under the system's temporary folder, removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+} // namespace tarnwick::testing

@@ -1,0 +1,152 @@
+// The dialog's window, its first show and the two layouts.
+#include "dialog_fixture.h"
+#include "settings/dialog/controls.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QToolButton>
+
+namespace tarnwick::testing {
+namespace {
+
+QStringList itemTexts(const TRadioGroup& group) {
+    QStringList texts;
+    for (int i = 0; i < group.count(); ++i) texts << group.button(i)->text();
+    return texts;
+}
+
+TEST_F(DialogTest, FirstShowWithNoStoredValues) {
+    TfrmConfig& d = show();
+    EXPECT_EQ(d.windowTitle(), "Tarnwick Settings");
+    EXPECT_EQ(d.size(), QSize(466, 388));
+    EXPECT_EQ(d.minimumSize(), QSize(444, 388));
+    EXPECT_TRUE(d.windowFlags() & Qt::Tool);
+
+    EXPECT_EQ(d.udCycle->text(), "1,250");
+    EXPECT_EQ(d.udCycle->value(), 1250);
+    EXPECT_EQ(d.udRefresh->text(), "20");
+    EXPECT_EQ(d.fEdit->text(), "0.96");
+    EXPECT_EQ(d.rgPath->itemIndex(), 1);
+    EXPECT_EQ(d.rgPath->button(1)->text(), "Zigzag");
+    EXPECT_TRUE(d.cbxPlaySounds->isChecked());
+    EXPECT_TRUE(d.cbxUseDesktop->isChecked());
+    EXPECT_EQ(d.ListBox1->count(), 0);
+    EXPECT_EQ(d.rgDesktopSettings->itemIndex(), 0);
+    EXPECT_TRUE(d.CurrentPicture.isEmpty());
+    EXPECT_TRUE(services.errors.empty());
+
+    // Desktop layout: the desktop settings over the picture controls, no list, no preview.
+    EXPECT_TRUE(d.rgDesktopSettings->isVisible());
+    EXPECT_FALSE(d.ListBox1->isVisible());
+    EXPECT_FALSE(d.ScrollBox1->isVisible());
+    EXPECT_EQ(d.Panel3->geometry(), QRect(201, 0, 466 - 201, 388 - 73));
+    EXPECT_EQ(d.rgDesktopSettings->geometry(), QRect(0, 33, 466 - 201, 189));
+}
+
+TEST_F(DialogTest, CaptionsAndRanges) {
+    TfrmConfig& d = show();
+    EXPECT_EQ(d.GroupBox1->title(), "Settings");
+    EXPECT_EQ(d.lblCycle->text(), "Cycle Pictures (1/1000 s)");
+    EXPECT_EQ(d.lblRefresh->text(), "Refresh (1/1000 s)");
+    EXPECT_EQ(d.lblZoom->text(), "Maximum Zoom");
+    EXPECT_EQ(d.rgPath->title(), "Camera Path");
+    EXPECT_EQ(itemTexts(*d.rgPath),
+              QStringList({"Sine wave", "Zigzag", "(Sine + Zigzag) / 2", "Drunken"}));
+    EXPECT_EQ(d.cbxPlaySounds->text(), "Play Sounds");
+    EXPECT_EQ(d.cbxUseDesktop->text(), "Use Desktop instead of pictures");
+    EXPECT_EQ(d.lblAddPicture->text(), "Add Picture");
+    EXPECT_EQ(d.lblAddPath->text(), "Add Path");
+    EXPECT_EQ(d.btnDelAll->text(), "All");
+    EXPECT_TRUE(d.btnDelItem->text().isEmpty());
+    EXPECT_EQ(d.rgDesktopSettings->title(), "Desktop Settings");
+    EXPECT_EQ(itemTexts(*d.rgDesktopSettings),
+              QStringList({"Normal", "Rotated 90", "Rotated 180", "Rotated 270",
+                           "Warped (slow initialization)", "Blurred Vision"}));
+    EXPECT_EQ(d.btnOk->text(), "Ok");
+    EXPECT_EQ(d.btnOk->size(), QSize(75, 25));
+    EXPECT_TRUE(d.btnOk->isDefault());
+
+    // The up-downs stop at their limits, one step at a time.
+    struct Range {
+        QSpinBox* box;
+        int min, max;
+        const char* maxText;
+    };
+    for (const Range& r : {Range{d.udCycle, 250, 32767, "32,767"}, Range{d.udRefresh, 0, 2000, "2,000"}}) {
+        EXPECT_EQ(r.box->minimum(), r.min);
+        EXPECT_EQ(r.box->maximum(), r.max);
+        r.box->setValue(r.max);
+        r.box->stepBy(1);
+        EXPECT_EQ(r.box->value(), r.max);
+        EXPECT_EQ(r.box->text(), r.maxText);
+        r.box->setValue(r.min);
+        r.box->stepBy(-1);
+        EXPECT_EQ(r.box->value(), r.min);
+        r.box->stepBy(1);
+        EXPECT_EQ(r.box->value(), r.min + 1);
+    }
+}
+
+TEST_F(DialogTest, UseDesktopToggleSwitchesTheLayout) {
+    TfrmConfig& d = show();
+    QCheckBox* box = d.cbxUseDesktop;
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
+    ASSERT_FALSE(box->isChecked());
+
+    QWidget* const pictureControls[] = {d.JvComboEdit1, d.JvDirectoryEdit1, d.btnDelItem,
+                                        d.btnDelAll, d.ListBox1, d.udCycle};
+    for (QWidget* w : pictureControls) EXPECT_TRUE(w->isEnabled()) << w->metaObject()->className();
+    EXPECT_TRUE(d.udRefresh->isEnabled());
+    EXPECT_FALSE(d.rgDesktopSettings->isVisible());
+    EXPECT_TRUE(d.ListBox1->isVisible());
+    EXPECT_TRUE(d.ScrollBox1->isVisible());
+    EXPECT_EQ(d.Panel3->geometry(), QRect(201, 0, 212, 315));
+    EXPECT_EQ(d.ScrollBox1->geometry(), QRect(413, 0, 466 - 413, 315));
+    EXPECT_EQ(d.ListBox1->geometry(), QRect(0, 124, 212, 315 - 124));
+
+    // The preview takes what a wider window gives; "Ok" follows the right edge.
+    d.resize(700, 400);
+    EXPECT_EQ(d.ScrollBox1->geometry(), QRect(413, 0, 700 - 413, 400 - 73));
+    EXPECT_EQ(d.btnOk->mapTo(&d, QPoint(0, 0)).x() + 75 + 8, 700);
+
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
+    ASSERT_TRUE(box->isChecked());
+    for (QWidget* w : pictureControls) EXPECT_FALSE(w->isEnabled()) << w->metaObject()->className();
+    EXPECT_TRUE(d.rgDesktopSettings->isVisible());
+    EXPECT_FALSE(d.ListBox1->isVisible());
+    EXPECT_FALSE(d.ScrollBox1->isVisible());
+    EXPECT_EQ(d.Panel3->geometry(), QRect(201, 0, 700 - 201, 400 - 73));
+}
+
+TEST_F(DialogTest, EnterPressesOkAndEscapeClosesNothing) {
+    TfrmConfig& d = show();
+    QTest::keyClick(&d, Qt::Key_Escape);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_FALSE(stored("FormVersion"));
+
+    QTest::keyClick(d.udRefresh, Qt::Key_Return);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(stored("FormVersion"), "0");
+}
+
+TEST_F(DialogTest, FieldButtonsAnswerAltDown) {
+    TfrmConfig& d = showForPictures();
+    services.pictureAnswers.push_back(std::nullopt);
+    QTest::keyClick(d.JvComboEdit1->edit(), Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(services.openCalls.size(), 1u);
+    services.folderAnswers.push_back(std::nullopt);
+    QTest::keyClick(d.JvDirectoryEdit1->edit(), Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(services.browseStarts.size(), 1u);
+    // A plain Down does neither.
+    QTest::keyClick(d.JvComboEdit1->edit(), Qt::Key_Down);
+    EXPECT_EQ(services.openCalls.size(), 1u);
+}
+
+} // namespace
+} // namespace tarnwick::testing
