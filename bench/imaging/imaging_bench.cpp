@@ -32,7 +32,8 @@ WorkBitmap photoLike(int32_t w, int32_t h) {
         auto row = b.scanLine(y);
         for (int32_t x = 0; x < w; ++x) {
             const double u = double(x) / w, v = double(y) / h;
-            const double c[3] = {128 + 100 * std::sin(6 * u + 2 * v), 128 + 100 * std::cos(4 * v - 3 * u),
+            const double c[3] = {128 + 100 * std::sin(6 * u + 2 * v),
+                                 128 + 100 * std::cos(4 * v - 3 * u),
                                  128 + 90 * std::sin(9 * u * v + 1)};
             for (int k = 0; k < 3; ++k)
                 row[3 * x + k] = uint8_t(std::clamp(int(c[k]) + int(gen() % 13) - 6, 0, 255));
@@ -47,21 +48,28 @@ const WorkBitmap& picture(int which) {
     return which == 0 ? hd : uhd;
 }
 
-const char* sizeName(int which) { return which == 0 ? "1080p" : "4K"; }
+const char* sizeName(int which) {
+    return which == 0 ? "1080p" : "4K";
+}
 
 void BM_Rotate(benchmark::State& state) {
     const WorkBitmap& src = picture(int(state.range(0)));
     const int angle = int(state.range(1));
     WorkBitmap dst;
-    if (angle == 180) tarnwick::SetBitmapSize(dst, src.width(), src.height());
-    else tarnwick::SetBitmapSize(dst, src.height(), src.width());
+    if (angle == 180)
+        tarnwick::SetBitmapSize(dst, src.width(), src.height());
+    else
+        tarnwick::SetBitmapSize(dst, src.height(), src.width());
     for (auto _ : state) {
         tarnwick::RotateBitmap(src, dst, dst.width() / 2, dst.height() / 2, angle);
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetLabel(std::string(sizeName(int(state.range(0)))) + " " + std::to_string(angle));
 }
-BENCHMARK(BM_Rotate)->ArgsProduct({{0, 1}, {90, 180, 270}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Rotate)
+    ->ArgsProduct({{0, 1}, {90, 180, 270}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Warp(benchmark::State& state) {
     const WorkBitmap& src = picture(int(state.range(0)));
@@ -71,7 +79,8 @@ void BM_Warp(benchmark::State& state) {
         tarnwick::WarpBitmap(src, dst, 1485, int(state.range(1)));
         benchmark::DoNotOptimize(dst.data());
     }
-    state.SetLabel(std::string(sizeName(int(state.range(0)))) + " threads " + std::to_string(state.range(1)));
+    state.SetLabel(std::string(sizeName(int(state.range(0)))) + " threads " +
+                   std::to_string(state.range(1)));
 }
 BENCHMARK(BM_Warp)->ArgsProduct({{0, 1}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -145,8 +154,9 @@ std::vector<JpegInput> jpegInputs() {
             const std::string path = all.substr(start, end - start);
             if (!path.empty()) {
                 std::ifstream in(path, std::ios::binary);
-                inputs.push_back({path.substr(path.find_last_of('/') + 1),
-                                  {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}});
+                inputs.push_back(
+                    {path.substr(path.find_last_of('/') + 1),
+                     {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}});
             }
             start = end + 1;
         }
@@ -202,9 +212,13 @@ void BM_JpegDecodeJpeg(benchmark::State& state) {
 const bool registered = [] {
     for (size_t i = 0; i < jpegs().size(); ++i) {
         benchmark::RegisterBenchmark("BM_JpegBareLibjpeg", BM_JpegBareLibjpeg)
-            ->Arg(int64_t(i))->Unit(benchmark::kMillisecond)->UseRealTime();
+            ->Arg(int64_t(i))
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         benchmark::RegisterBenchmark("BM_JpegDecodeJpeg", BM_JpegDecodeJpeg)
-            ->Arg(int64_t(i))->Unit(benchmark::kMillisecond)->UseRealTime();
+            ->Arg(int64_t(i))
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     }
     return true;
 }();

@@ -32,7 +32,8 @@ public:
         for (int t = 0; t < kTopFolders; ++t) {
             const fsys::path top = root_ / ("album" + std::to_string(t));
             folders.push_back(top);
-            for (int s = 0; s < kSubFolders; ++s) folders.push_back(top / ("day" + std::to_string(s)));
+            for (int s = 0; s < kSubFolders; ++s)
+                folders.push_back(top / ("day" + std::to_string(s)));
         }
         for (const fsys::path& f : folders) fsys::create_directories(f);
         for (int i = 0; i < kFiles; ++i) {

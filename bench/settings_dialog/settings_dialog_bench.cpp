@@ -41,8 +41,8 @@ void BM_AddFoundFiles(benchmark::State& state) {
     BenchPlatform p;
     std::vector<std::string> names;
     for (int i = 0; i < kNames; ++i)
-        names.push_back("/pictures/album" + std::to_string(i % 97) + "/Photo" +
-                        std::to_string(i) + ".JPG");
+        names.push_back("/pictures/album" + std::to_string(i % 97) + "/Photo" + std::to_string(i) +
+                        ".JPG");
     int listed = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -52,7 +52,8 @@ void BM_AddFoundFiles(benchmark::State& state) {
         // Each name once more in other letter case: every look-up finds it, nothing is added.
         for (const std::string& name : names) {
             std::string lower = name;
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             dialog->JvSearchFiles1FindFile(lower);
         }
         listed = dialog->ListBox1->count();

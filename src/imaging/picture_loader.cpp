@@ -5,9 +5,10 @@
 #include "platform/error.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tarnwick {
@@ -20,25 +21,43 @@ std::string lower(std::string s) {
     return s;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
 };
 
-[[noreturn]] void cannotOpen(const std::string& path, int error) {
-    throw Error(format("Cannot open file \"%s\". %s", path.c_str(), std::strerror(error)));
+[[noreturn]] void cannotOpen(const std::string& path, const char* reason) {
+    throw Error(format("Cannot open file \"%s\". %s", path.c_str(), reason));
 }
 
 std::vector<uint8_t> readWholeFile(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) cannotOpen(path, errno);
+    // Non-blocking, so that a named pipe in the picture list cannot hang the saver in open().
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) cannotOpen(path, std::strerror(errno));
     struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0) cannotOpen(path, errno);
-    if (S_ISDIR(info.st_mode)) cannotOpen(path, EISDIR);
-    if (info.st_size > kMaxPictureFileSize) cannotOpen(path, EFBIG);
+    if (::fstat(file.get(), &info) != 0) cannotOpen(path, std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) cannotOpen(path, std::strerror(EISDIR));
+    if (!S_ISREG(info.st_mode)) cannotOpen(path, "Not a regular file");
+    if (info.st_size > kMaxPictureFileSize) cannotOpen(path, std::strerror(EFBIG));
     std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get())) cannotOpen(path, EIO);
-    bytes.resize(got); // a file that shrank meanwhile is decoded as it now is
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(file.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) cannotOpen(path, std::strerror(errno));
+        if (n == 0) break; // a file that shrank meanwhile is decoded as it now is
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
     return bytes;
 }
 

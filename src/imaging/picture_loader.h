@@ -18,8 +18,9 @@ std::string pictureExtension(const std::string& path);
 
 // The decoder is chosen by the extension, letter case ignored: "bmp" for BMP, "jpg" and "jpeg" for
 // JPEG. Any other extension throws "Unknown picture file extension (.ext)" with the extension as
-// written, before the file is opened. A file that cannot be read throws
-// "Cannot open file \"path\". <reason>"; decoder errors pass on unchanged.
+// written, before the file is opened. A file that cannot be read, a folder and anything but a
+// regular file (a named pipe would block) throw "Cannot open file \"path\". <reason>"; decoder
+// errors pass on unchanged.
 std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path);
 
 } // namespace tarnwick

@@ -191,6 +191,17 @@ TEST_F(SaverWindowTest, PreviewOfAWindowIdThatNamesNoWindowEnds) {
     EXPECT_EQ(saver.exitCode(), 0) << saver.errorOutput();
 }
 
+// Linux has no password provider library: the request shows nothing and the program ends.
+TEST_F(SaverWindowTest, PasswordRequestEndsAtOnce) {
+    const Profile profile(32, 32, [](int, int) { return kPictureColour; });
+    const auto parent = other->createWindow(100, 100, "Display Properties");
+    Saver saver(profile, {"/a", std::to_string(parent)});
+    ASSERT_TRUE(saver.waitForExit(5000));
+    EXPECT_FALSE(saver.crashed());
+    EXPECT_EQ(saver.exitCode(), 0) << saver.errorOutput();
+    EXPECT_EQ(other->children(parent).size(), 0u);
+}
+
 // Two monitors side by side: the saver covers both, not just the primary one.
 TEST(SaverWindowMonitors, FullScreenSaverCoversTheWholeVirtualDesktop) {
     XServer server("3840x1080x24");

@@ -46,7 +46,7 @@ TEST(MatchesMask, FoldsOnlyAsciiLetters) {
         {"Photo.JpEg", "*.jpeg", true},
         {"\xc3\xa9.jpg", "\xc3\x89.jpg", false}, // é is not folded to É
         {"\xc3\xa9.jpg", "\xc3\xa9.jpg", true},
-        {"[.jpg", "{.jpg", false},              // '[' and '{' are 0x20 apart too
+        {"[.jpg", "{.jpg", false}, // '[' and '{' are 0x20 apart too
     };
     for (const MaskCase& c : cases)
         EXPECT_EQ(matchesMask(c.name, c.mask), c.matches) << c.name << " ~ " << c.mask;

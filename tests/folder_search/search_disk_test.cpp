@@ -124,15 +124,15 @@ TEST_F(SearchDisk, SymbolicLinkLoopsEndAndLinksElsewhereAreFollowed) {
     fsys::create_directory_symlink(".", tree.path("a/here"));
     fsys::create_directory_symlink(tree.path(), tree.path("c/root"));
     fsys::create_directory_symlink("../c", tree.path("a/toc"));
-    fsys::create_symlink("top.jpg", tree.path("alias.jpg"));   // a link to a file is a file
+    fsys::create_symlink("top.jpg", tree.path("alias.jpg"));    // a link to a file is a file
     fsys::create_symlink("missing", tree.path("dangling.jpg")); // leads nowhere: passed over
     ASSERT_EQ(mkfifo(tree.path("pipe.jpg").c_str(), 0600), 0);  // would block a reader
     bool ok = false;
     const Reports got = run(tree.path(), &ok);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(sorted(got), sorted({tree.path("top.jpg"), tree.path("alias.jpg"),
-                                   tree.path("a/a.jpg"), tree.path("a/toc/c.jpg"),
-                                   tree.path("c/c.jpg")}));
+    EXPECT_EQ(sorted(got),
+              sorted({tree.path("top.jpg"), tree.path("alias.jpg"), tree.path("a/a.jpg"),
+                      tree.path("a/toc/c.jpg"), tree.path("c/c.jpg")}));
 }
 
 TEST_F(SearchDisk, UnreadableFolderStopsTheSearch) {
@@ -202,9 +202,11 @@ TEST(PosixFileSystem, EnumerationListsEveryEntryOnceWithItsKind) {
     EXPECT_EQ(e->next(entry), platform::NextResult::Failed); // closed
     std::sort(seen.begin(), seen.end());
     using K = platform::EntryKind;
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, K>>{
-                        {".", K::Folder}, {"..", K::Folder}, {"d", K::Folder}, {"f.jpg", K::File},
-                        {"ld", K::Folder}}));
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, K>>{{".", K::Folder},
+                                                            {"..", K::Folder},
+                                                            {"d", K::Folder},
+                                                            {"f.jpg", K::File},
+                                                            {"ld", K::Folder}}));
 
     auto d = files.openFolder(tree.path("d"));
     auto ld = files.openFolder(tree.path("ld"));

@@ -117,16 +117,20 @@ struct FailureCase {
 TEST_F(SearchOrder, EnumerationErrorStopsTheWholeSearch) {
     // /r: r1.jpg, then folders a (a1, a2 and folder deep) and z.
     const FailureCase cases[] = {
-        {"folder cannot be opened", [](fakes::FakeFileSystem& f) { f.failures("/r/a").open = true; },
+        {"folder cannot be opened",
+         [](fakes::FakeFileSystem& f) { f.failures("/r/a").open = true; },
          {"/r/r1.jpg"}},
         {"reading fails midway",
          [](fakes::FakeFileSystem& f) { f.failures("/r/a").failNextAfter = 1; },
          {"/r/r1.jpg", "/r/a/a1.jpg"}},
-        {"closing fails", [](fakes::FakeFileSystem& f) { f.failures("/r/a").close = true; },
+        {"closing fails",
+         [](fakes::FakeFileSystem& f) { f.failures("/r/a").close = true; },
          {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg"}},
-        {"deep folder fails", [](fakes::FakeFileSystem& f) { f.failures("/r/a/deep").open = true; },
+        {"deep folder fails",
+         [](fakes::FakeFileSystem& f) { f.failures("/r/a/deep").open = true; },
          {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg"}},
-        {"root cannot be opened", [](fakes::FakeFileSystem& f) { f.failures("/r").open = true; },
+        {"root cannot be opened",
+         [](fakes::FakeFileSystem& f) { f.failures("/r").open = true; },
          {}},
     };
     for (const FailureCase& c : cases) {

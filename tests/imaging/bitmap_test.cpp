@@ -32,7 +32,8 @@ TEST(WorkBitmapTest, NewIsEmptyAndSizedIsWhite) {
 }
 
 TEST(WorkBitmapTest, RowsArePaddedToFourBytes) {
-    for (const auto& [w, stride] : {std::pair{0, 0}, {1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {1921, 5764}}) {
+    for (const auto& [w, stride] :
+         {std::pair{0, 0}, {1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {1921, 5764}}) {
         WorkBitmap b;
         SetBitmapSize(b, w, 2);
         EXPECT_EQ(b.stride(), stride) << w;
@@ -70,9 +71,11 @@ TEST(WorkBitmapTest, SizesBeyondTheLimitsOrNegativeAreRefused) {
     WorkBitmap b;
     EXPECT_EQ(errorOf([&] { SetBitmapSize(b, -1, 5); }), "Bitmap size -1 x 0 is not valid");
     EXPECT_EQ(errorOf([&] { SetBitmapSize(b, 70000, 1); }), "Bitmap size 70000 x 0 is too large");
-    EXPECT_EQ(errorOf([&] { SetBitmapSize(b, 65535, 65535); }), "Bitmap size 65535 x 65535 is too large");
+    EXPECT_EQ(errorOf([&] { SetBitmapSize(b, 65535, 65535); }),
+              "Bitmap size 65535 x 65535 is too large");
     EXPECT_EQ(b.width(), 65535); // the width was set before the height failed
-    EXPECT_EQ(errorOf([&] { checkBitmapSize(20000, 20000); }), "Bitmap size 20000 x 20000 is too large");
+    EXPECT_EQ(errorOf([&] { checkBitmapSize(20000, 20000); }),
+              "Bitmap size 20000 x 20000 is too large");
     EXPECT_EQ(errorOf([&] { checkBitmapSize(16384, 16384); }), "(no error)");
 }
 

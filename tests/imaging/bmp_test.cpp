@@ -44,14 +44,18 @@ TEST(BmpDecoderTest, DirectColourVariants) {
         {"24 V4", {24, BmpHeader::V4, BmpCompression::Rgb, false, {}}, {}},
         {"24 V5 top-down", {24, BmpHeader::V5, BmpCompression::Rgb, true, {}}, {}},
         {"16 default 555", {16, BmpHeader::Info, BmpCompression::Rgb, false, {}}, k555},
-        {"16 565 fields", {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}},
+        {"16 565 fields",
+         {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}},
          {0xF800, 0x7E0, 0x1F}},
-        {"16 444 fields V5", {16, BmpHeader::V5, BmpCompression::BitFields, true, {0xF00, 0xF0, 0xF}},
+        {"16 444 fields V5",
+         {16, BmpHeader::V5, BmpCompression::BitFields, true, {0xF00, 0xF0, 0xF}},
          {0xF00, 0xF0, 0xF}},
         {"32 default", {32, BmpHeader::Info, BmpCompression::Rgb, false, {}}, {}},
-        {"32 fields 8-8-8 swapped", {32, BmpHeader::Info, BmpCompression::BitFields, false, {0xFF, 0xFF00, 0xFF0000}},
+        {"32 fields 8-8-8 swapped",
+         {32, BmpHeader::Info, BmpCompression::BitFields, false, {0xFF, 0xFF00, 0xFF0000}},
          {}},
-        {"32 fields 10-10-10 V4", {32, BmpHeader::V4, BmpCompression::BitFields, false, {0x3FF00000, 0xFFC00, 0x3FF}},
+        {"32 fields 10-10-10 V4",
+         {32, BmpHeader::V4, BmpCompression::BitFields, false, {0x3FF00000, 0xFFC00, 0x3FF}},
          {0x3FF00000, 0xFFC00, 0x3FF}},
     };
     uint32_t seed = 1;
@@ -72,8 +76,8 @@ TEST(BmpDecoderTest, ChannelsOfFewBitsScaleToTheFullRange) {
     setPixel(picture, 0, 0, {0, 0, 0});
     setPixel(picture, 1, 0, {132, 130, 132}); // 5-bit 16, 6-bit 32
     setPixel(picture, 2, 0, {255, 255, 255});
-    const auto bitmap = DecodeBmp(writeBmp(picture, {16, BmpHeader::Info, BmpCompression::BitFields, false,
-                                                     {0xF800, 0x7E0, 0x1F}}));
+    const auto bitmap = DecodeBmp(writeBmp(
+        picture, {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}}));
     EXPECT_EQ(pixel(*bitmap, 0, 0), (Bgr{0, 0, 0}));
     EXPECT_EQ(pixel(*bitmap, 1, 0), (Bgr{132, 130, 132}));
     EXPECT_EQ(pixel(*bitmap, 2, 0), (Bgr{255, 255, 255}));
@@ -109,8 +113,11 @@ TEST(BmpDecoderTest, PaletteVariantsAndRunLengthEncoding) {
 // A 4 x 3 RLE picture with a hand-written pixel stream and palette 0 = black, 1 = red, 2 = green.
 std::vector<uint8_t> rleFile(bool four, std::vector<uint8_t> stream) {
     IndexedPicture blank{4, 3, std::vector<uint8_t>(12, 0), {{0, 0, 0}, {0, 0, 255}, {0, 255, 0}}};
-    std::vector<uint8_t> file =
-        writeBmp(blank, {four ? 4 : 8, BmpHeader::Info, four ? BmpCompression::Rle4 : BmpCompression::Rle8, false, {}});
+    std::vector<uint8_t> file = writeBmp(blank, {four ? 4 : 8,
+                                                 BmpHeader::Info,
+                                                 four ? BmpCompression::Rle4 : BmpCompression::Rle8,
+                                                 false,
+                                                 {}});
     const uint32_t offset = file[10] | file[11] << 8;
     file.resize(offset);
     file.insert(file.end(), stream.begin(), stream.end());
@@ -126,15 +133,25 @@ TEST(BmpDecoderTest, RunLengthCodes) {
         std::array<Bgr, 12> want; // top row first
     } cases[] = {
         // Bottom row: 2 red, 2 green; middle: delta right 1 up 1 -> top row from x 1: 3 red.
-        {"runs, end of line, delta", false, {2, 1, 2, 2, 0, 0, 0, 2, 1, 1, 3, 1, 0, 1},
+        {"runs, end of line, delta",
+         false,
+         {2, 1, 2, 2, 0, 0, 0, 2, 1, 1, 3, 1, 0, 1},
          {k, r, r, r, k, k, k, k, r, r, g, g}},
-        {"literal of three with padding", false, {0, 3, 1, 2, 1, 0, 0, 0, 1, 2, 0, 1},
+        {"literal of three with padding",
+         false,
+         {0, 3, 1, 2, 1, 0, 0, 0, 1, 2, 0, 1},
          {k, k, k, k, g, k, k, k, r, g, r, k}},
-        {"runs past the width are cut", false, {9, 2, 0, 0, 0, 1}, {k, k, k, k, k, k, k, k, g, g, g, g}},
-        {"RLE4 alternating nibbles", true, {4, 0x12, 0, 0, 3, 0x22, 0, 1},
+        {"runs past the width are cut",
+         false,
+         {9, 2, 0, 0, 0, 1},
+         {k, k, k, k, k, k, k, k, g, g, g, g}},
+        {"RLE4 alternating nibbles",
+         true,
+         {4, 0x12, 0, 0, 3, 0x22, 0, 1},
          {k, k, k, k, g, g, g, k, r, g, r, g}},
         {"RLE4 odd literal", true, {0, 3, 0x21, 0x20, 0, 1}, {k, k, k, k, k, k, k, k, g, r, g, k}},
-        {"data after the last row is ignored", false,
+        {"data after the last row is ignored",
+         false,
          {4, 1, 0, 0, 4, 1, 0, 0, 4, 2, 0, 0, 0xFF, 0xFF},
          {g, g, g, g, r, r, r, r, r, r, r, r}},
     };
@@ -147,25 +164,33 @@ TEST(BmpDecoderTest, RunLengthCodes) {
 
 TEST(BmpDecoderTest, IndicesBeyondThePaletteAreBlack) {
     IndexedPicture picture{3, 1, {0, 1, 7}, {{10, 20, 30}, {40, 50, 60}}};
-    const auto bitmap = DecodeBmp(writeBmp(picture, {8, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
+    const auto bitmap =
+        DecodeBmp(writeBmp(picture, {8, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
     EXPECT_EQ(pixel(*bitmap, 1, 0), (Bgr{40, 50, 60}));
     EXPECT_EQ(pixel(*bitmap, 2, 0), (Bgr{0, 0, 0}));
 }
 
 TEST(BmpDecoderTest, EmptyAndSinglePixelPictures) {
     WorkBitmap none;
-    EXPECT_TRUE(DecodeBmp(writeBmp(none, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}))->empty());
+    EXPECT_TRUE(
+        DecodeBmp(writeBmp(none, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}))->empty());
     const WorkBitmap one = filledBitmap(1, 1, {1, 2, 3});
-    const auto bitmap = DecodeBmp(writeBmp(one, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
+    const auto bitmap =
+        DecodeBmp(writeBmp(one, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
     EXPECT_EQ(bitmap->width(), 1);
     EXPECT_EQ(pixel(*bitmap, 0, 0), (Bgr{1, 2, 3}));
 }
 
 TEST(BmpDecoderTest, MalformedFilesAreNotValid) {
-    const std::vector<uint8_t> good = writeBmp(randomBitmap(5, 4, 3), {24, BmpHeader::Info, BmpCompression::Rgb, false, {}});
-    const std::vector<uint8_t> pal = writeBmp(randomIndexed(5, 4, 16, 2), {4, BmpHeader::Info, BmpCompression::Rgb, false, {}});
-    const std::vector<uint8_t> rle = writeBmp(randomIndexed(5, 4, 16, 2, true), {8, BmpHeader::Info, BmpCompression::Rle8, false, {}});
-    const std::vector<uint8_t> fields = writeBmp(randomBitmap(5, 4, 3), {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}});
+    const std::vector<uint8_t> good =
+        writeBmp(randomBitmap(5, 4, 3), {24, BmpHeader::Info, BmpCompression::Rgb, false, {}});
+    const std::vector<uint8_t> pal =
+        writeBmp(randomIndexed(5, 4, 16, 2), {4, BmpHeader::Info, BmpCompression::Rgb, false, {}});
+    const std::vector<uint8_t> rle = writeBmp(
+        randomIndexed(5, 4, 16, 2, true), {8, BmpHeader::Info, BmpCompression::Rle8, false, {}});
+    const std::vector<uint8_t> fields =
+        writeBmp(randomBitmap(5, 4, 3),
+                 {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}});
     using Patch = std::function<void(std::vector<uint8_t>&)>;
     const struct {
         const char* name;
@@ -184,11 +209,16 @@ TEST(BmpDecoderTest, MalformedFilesAreNotValid) {
         {"bit fields on 24 bits", &good, [](auto& f) { set32(f, 30, 3); }},
         {"mask with a gap", &fields, [](auto& f) { set32(f, 54, 0xF00F); }},
         {"16-bit mask beyond 16 bits", &fields, [](auto& f) { set32(f, 62, 0x1F0000); }},
-        {"pixels offset beyond the file", &good, [](auto& f) { set32(f, 10, uint32_t(f.size() + 1)); }},
+        {"pixels offset beyond the file", &good,
+         [](auto& f) { set32(f, 10, uint32_t(f.size() + 1)); }},
         {"pixels offset inside the header", &good, [](auto& f) { set32(f, 10, 20); }},
         {"negative width", &good, [](auto& f) { set32(f, 18, uint32_t(-5)); }},
         {"height of -2^31", &good, [](auto& f) { set32(f, 22, 0x80000000u); }},
-        {"palette beyond the file", &pal, [](auto& f) { set32(f, 10, uint32_t(f.size())); f.resize(60); }},
+        {"palette beyond the file", &pal,
+         [](auto& f) {
+             set32(f, 10, uint32_t(f.size()));
+             f.resize(60);
+         }},
         {"RLE without an end", &rle, [](auto& f) { f.resize(f.size() - 6); }},
         {"empty file", &good, [](auto& f) { f.clear(); }},
     };
@@ -202,23 +232,27 @@ TEST(BmpDecoderTest, MalformedFilesAreNotValid) {
 TEST(BmpDecoderTest, EveryTruncationIsNotValid) {
     const std::vector<std::vector<uint8_t>> files = {
         writeBmp(randomBitmap(6, 5, 1), {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}),
-        writeBmp(randomBitmap(6, 5, 1), {32, BmpHeader::V5, BmpCompression::BitFields, true, {0xFF, 0xFF00, 0xFF0000}}),
+        writeBmp(randomBitmap(6, 5, 1),
+                 {32, BmpHeader::V5, BmpCompression::BitFields, true, {0xFF, 0xFF00, 0xFF0000}}),
         writeBmp(randomIndexed(9, 4, 2, 1), {1, BmpHeader::Core, BmpCompression::Rgb, false, {}}),
         writeBmp(randomIndexed(9, 4, 200, 1), {8, BmpHeader::Info, BmpCompression::Rgb, false, {}}),
     };
     for (const auto& file : files)
         for (size_t n = 0; n < file.size(); ++n) {
             const std::vector<uint8_t> cut(file.begin(), file.begin() + long(n));
-            ASSERT_EQ(errorOf(cut), "Bitmap image is not valid") << "length " << n << " of " << file.size();
+            ASSERT_EQ(errorOf(cut), "Bitmap image is not valid")
+                << "length " << n << " of " << file.size();
         }
     // An RLE file cut before its last row's end of line.
-    const auto rle = writeBmp(randomIndexed(9, 4, 16, 1, true), {4, BmpHeader::Info, BmpCompression::Rle4, false, {}});
+    const auto rle = writeBmp(randomIndexed(9, 4, 16, 1, true),
+                              {4, BmpHeader::Info, BmpCompression::Rle4, false, {}});
     for (size_t n = 0; n + 4 < rle.size(); ++n)
         ASSERT_EQ(errorOf({rle.begin(), rle.begin() + long(n)}), "Bitmap image is not valid") << n;
 }
 
 TEST(BmpDecoderTest, OversizedPicturesAreRefusedBeforeAllocation) {
-    std::vector<uint8_t> file = writeBmp(randomBitmap(2, 2, 1), {24, BmpHeader::Info, BmpCompression::Rgb, false, {}});
+    std::vector<uint8_t> file =
+        writeBmp(randomBitmap(2, 2, 1), {24, BmpHeader::Info, BmpCompression::Rgb, false, {}});
     set32(file, 18, 70000);
     EXPECT_EQ(errorOf(file), "Bitmap size 70000 x 2 is too large");
     set32(file, 18, 60000);
@@ -255,7 +289,8 @@ TEST(BmpDecoderTest, AgreesWithImageMagick) {
         {"pal4.bmp", "-colors 16 -type palette BMP3:"},
         {"mono.bmp", "-monochrome BMP3:"},
         {"rle8.bmp", "-colors 60 -type palette -compress RLE BMP3:"},
-        {"alpha32.bmp", "-alpha set -channel A -evaluate set 50% +channel -define bmp:format=bmp4 BMP:"},
+        {"alpha32.bmp",
+         "-alpha set -channel A -evaluate set 50% +channel -define bmp:format=bmp4 BMP:"},
         {"rgb565.bmp", "-define bmp:subtype=RGB565 BMP:", 1},
     };
     for (const auto& c : cases) {
@@ -274,7 +309,8 @@ TEST(BmpDecoderTest, AgreesWithImageMagick) {
         int worst = 0;
         for (int32_t y = 0; y < bitmap->height(); ++y)
             for (int32_t i = 0; i < 3 * bitmap->width(); ++i)
-                worst = std::max(worst, std::abs(bitmap->scanLine(y)[i] - expected->scanLine(y)[i]));
+                worst =
+                    std::max(worst, std::abs(bitmap->scanLine(y)[i] - expected->scanLine(y)[i]));
         EXPECT_LE(worst, c.tolerance) << c.name;
     }
 }

@@ -15,7 +15,8 @@ TEST(CaptureTest, DesktopAtItsOwnSizeStartsAtItsTopLeftCorner) {
     // A monitor left of and above the primary one: the desktop starts at (-1280, -200).
     FakeScreen screen({-1280, -200, 1920, 1080});
     const Rect desktop = screen.virtualDesktop();
-    const auto bitmap = CaptureScreenRect(screen, {0, 0, desktop.width(), desktop.height()}, desktop);
+    const auto bitmap =
+        CaptureScreenRect(screen, {0, 0, desktop.width(), desktop.height()}, desktop);
     ASSERT_EQ(bitmap->width(), 3200);
     ASSERT_EQ(bitmap->height(), 1280);
     for (const auto& [x, y] : {std::pair{0, 0}, {3199, 1279}, {1280, 200}, {17, 900}})
@@ -31,7 +32,8 @@ TEST(CaptureTest, DestinationSizeDecidesAndALargerSourceIsShrunk) {
     ASSERT_EQ(bitmap->height(), 50);
     for (int32_t y = 0; y < 50; y += 7)
         for (int32_t x = 0; x < 100; x += 9)
-            EXPECT_EQ(pixel(*bitmap, x, y), (FakeScreen::pixelAt(4 * x + 2, 4 * y + 2))) << x << "," << y;
+            EXPECT_EQ(pixel(*bitmap, x, y), (FakeScreen::pixelAt(4 * x + 2, 4 * y + 2)))
+                << x << "," << y;
 }
 
 TEST(CaptureTest, DestinationAwayFromTheOriginLeavesTheRestWhite) {
@@ -41,7 +43,7 @@ TEST(CaptureTest, DestinationAwayFromTheOriginLeavesTheRestWhite) {
     for (int32_t y = 0; y < 20; ++y)
         for (int32_t x = 0; x < 20; ++x) {
             const Bgr want = x >= 10 && y >= 5 ? FakeScreen::pixelAt(100 + x - 10, 100 + y - 5)
-                                                : Bgr{255, 255, 255};
+                                               : Bgr{255, 255, 255};
             EXPECT_EQ(pixel(*bitmap, x, y), want) << x << "," << y;
         }
 }

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace tarnwick {
 namespace {
@@ -53,7 +53,8 @@ TEST(JpegDecoderTest, ColourVariantsMatchAPlainLibjpegDecode) {
             const auto reference = referenceJpegDecode(file);
             ASSERT_TRUE(reference);
             EXPECT_EQ(differences(*bitmap, *reference), "") << c.name << " " << w << "x" << h;
-            EXPECT_LE(worstDifference(*bitmap, picture), c.nearOriginal) << c.name << " " << w << "x" << h;
+            EXPECT_LE(worstDifference(*bitmap, picture), c.nearOriginal)
+                << c.name << " " << w << "x" << h;
         }
 }
 
@@ -75,7 +76,8 @@ TEST(JpegDecoderTest, GreyscaleBecomesThreeEqualChannels) {
 
 TEST(JpegDecoderTest, CmykIsConvertedWithAndWithoutAdobesInversion) {
     // Blocks of flat colour, so that compression keeps them nearly exact.
-    const Bgr colours[] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {40, 120, 200}, {255, 255, 255}, {0, 0, 0}};
+    const Bgr colours[] = {{0, 0, 255},    {0, 255, 0},     {255, 0, 0},
+                           {40, 120, 200}, {255, 255, 255}, {0, 0, 0}};
     WorkBitmap picture;
     SetBitmapSize(picture, 16 * 6, 16);
     for (int32_t y = 0; y < 16; ++y)
@@ -86,7 +88,8 @@ TEST(JpegDecoderTest, CmykIsConvertedWithAndWithoutAdobesInversion) {
             const Bgr p = pixel(*bitmap, 16 * i + 8, 8);
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(p[size_t(c)], colours[i][size_t(c)], 4)
-                    << (colour == JpegFormat::CmykAdobe ? "Adobe" : "plain") << " colour " << i << " channel " << c;
+                    << (colour == JpegFormat::CmykAdobe ? "Adobe" : "plain") << " colour " << i
+                    << " channel " << c;
         }
     }
 }
@@ -104,7 +107,8 @@ TEST(JpegDecoderTest, FailuresCarryLibjpegsMessageCode) {
         {"not a JPEG", bmpBytes, JERR_NO_SOI},
         {"nothing after the start marker", headerOnly, JERR_NO_IMAGE},
     };
-    for (const auto& c : cases) EXPECT_EQ(errorOf(c.file), format("JPEG error #%d", c.code)) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(errorOf(c.file), format("JPEG error #%d", c.code)) << c.name;
 }
 
 TEST(JpegDecoderTest, TruncatedAndDamagedFilesFailCleanlyOrDecode) {
@@ -112,7 +116,8 @@ TEST(JpegDecoderTest, TruncatedAndDamagedFilesFailCleanlyOrDecode) {
     int failed = 0, decoded = 0;
     for (size_t n = 0; n < file.size(); n += 7) {
         const std::string e = errorOf({file.begin(), file.begin() + long(n)});
-        if (e == "(decoded)") ++decoded;
+        if (e == "(decoded)")
+            ++decoded;
         else {
             ++failed;
             EXPECT_EQ(e.rfind("JPEG error #", 0), 0u) << e;
@@ -140,8 +145,10 @@ TEST(JpegDecoderTest, LimitsRefuseHugeAndManyScanFiles) {
     EXPECT_EQ(errorOf(file), "Bitmap size 60000 x 50000 is too large");
     const auto small = writeJpeg(photoLikeBitmap(100, 100, 1), {});
     EXPECT_EQ(errorOf(small, 9999), "Bitmap size 100 x 100 is too large");
-    const auto progressive = writeJpeg(photoLikeBitmap(32, 32, 1), {JpegFormat::YCbCr420, 90, true, 0});
-    EXPECT_EQ(errorOf(progressive, kMaxBitmapPixels, 3), format("JPEG error #%d", kJpegTooManyScans));
+    const auto progressive =
+        writeJpeg(photoLikeBitmap(32, 32, 1), {JpegFormat::YCbCr420, 90, true, 0});
+    EXPECT_EQ(errorOf(progressive, kMaxBitmapPixels, 3),
+              format("JPEG error #%d", kJpegTooManyScans));
     EXPECT_EQ(errorOf(progressive), "(decoded)");
 }
 

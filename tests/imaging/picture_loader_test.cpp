@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace tarnwick {
 namespace {
@@ -65,6 +66,10 @@ TEST(PictureLoaderTest, UnreadableFilesSayWhy) {
     std::filesystem::create_directory(dir.path("folder.jpg"));
     EXPECT_EQ(errorOf(dir.path("folder.jpg")),
               "Cannot open file \"" + dir.path("folder.jpg") + "\". Is a directory");
+    // A named pipe would block a plain open until someone writes to it.
+    ASSERT_EQ(mkfifo(dir.path("pipe.jpg").c_str(), 0600), 0);
+    EXPECT_EQ(errorOf(dir.path("pipe.jpg")),
+              "Cannot open file \"" + dir.path("pipe.jpg") + "\". Not a regular file");
     writeFile(dir.path("empty.bmp"), {});
     EXPECT_EQ(errorOf(dir.path("empty.bmp")), "Bitmap image is not valid");
 }

@@ -31,7 +31,8 @@ void survive(const std::vector<testing::Seed>& seeds, const Decoder& decode, int
             } catch (const Error&) {
                 ++failures;
             } catch (const std::exception& e) {
-                ADD_FAILURE() << s.name << " mutation " << i << ": " << typeid(e).name() << " " << e.what();
+                ADD_FAILURE() << s.name << " mutation " << i << ": " << typeid(e).name() << " "
+                              << e.what();
             }
         }
         // Damage must at least sometimes be noticed, or the decoder ignores its input.
@@ -40,11 +41,13 @@ void survive(const std::vector<testing::Seed>& seeds, const Decoder& decode, int
 }
 
 TEST(DecoderRobustnessTest, BmpSurvivesDamagedFiles) {
-    survive(testing::bmpSeeds(), [](auto bytes) { DecodeBmp(bytes, kPixels); }, 2000, 1);
+    survive(
+        testing::bmpSeeds(), [](auto bytes) { DecodeBmp(bytes, kPixels); }, 2000, 1);
 }
 
 TEST(DecoderRobustnessTest, JpegSurvivesDamagedFiles) {
-    survive(testing::jpegSeeds(), [](auto bytes) { DecodeJpeg(bytes, kPixels, 100); }, 1000, 2);
+    survive(
+        testing::jpegSeeds(), [](auto bytes) { DecodeJpeg(bytes, kPixels, 100); }, 1000, 2);
 }
 
 } // namespace

@@ -14,20 +14,25 @@ using namespace tarnwick::testing;
 constexpr uint32_t kBlack = 0xFF000000u;
 constexpr uint32_t kUntouched = 0x12345678u;
 
-uint32_t argb(Bgr p) { return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]; }
+uint32_t argb(Bgr p) {
+    return 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
 
 struct Frame {
-    Frame(int32_t w, int32_t h, int32_t extra = 3) : pixels(size_t((w + extra) * h), kUntouched), view{pixels.data(), w, h, w + extra} {}
+    Frame(int32_t w, int32_t h, int32_t extra = 3)
+        : pixels(size_t((w + extra) * h), kUntouched), view{pixels.data(), w, h, w + extra} {}
     uint32_t at(int32_t x, int32_t y) const { return pixels[size_t(y * view.stride + x)]; }
     std::vector<uint32_t> pixels;
     FrameView view;
 };
 
 // One destination pixel at a time: the source pixel under its centre, black outside.
-uint32_t expectedAt(const WorkBitmap& src, const Rect& r, int32_t dw, int32_t dh, int32_t x, int32_t y) {
+uint32_t expectedAt(const WorkBitmap& src, const Rect& r, int32_t dw, int32_t dh, int32_t x,
+                    int32_t y) {
     const int64_t sw = int64_t{r.right} - r.left, sh = int64_t{r.bottom} - r.top;
     if (sw <= 0 || sh <= 0) return kBlack;
-    const double cx = r.left + (x + 0.5) * double(sw) / dw, cy = r.top + (y + 0.5) * double(sh) / dh;
+    const double cx = r.left + (x + 0.5) * double(sw) / dw,
+                 cy = r.top + (y + 0.5) * double(sh) / dh;
     const int64_t sx = int64_t(std::floor(cx)), sy = int64_t(std::floor(cy));
     if (sx < 0 || sy < 0 || sx >= src.width() || sy >= src.height()) return kBlack;
     return argb(pixel(src, int32_t(sx), int32_t(sy)));
@@ -38,7 +43,8 @@ void expectFrame(const WorkBitmap& src, const Rect& r, const Frame& f, const std
         for (int32_t x = 0; x < f.view.width; ++x)
             ASSERT_EQ(f.at(x, y), expectedAt(src, r, f.view.width, f.view.height, x, y))
                 << what << " at " << x << "," << y;
-        for (int32_t x = f.view.width; x < f.view.stride; ++x) ASSERT_EQ(f.at(x, y), kUntouched) << what;
+        for (int32_t x = f.view.width; x < f.view.stride; ++x)
+            ASSERT_EQ(f.at(x, y), kUntouched) << what;
     }
 }
 
@@ -63,7 +69,8 @@ TEST(StretchTest, HalvingTakesThePixelUnderEachCentre) {
     Frame f(4, 3);
     StretchCopy(src, {0, 0, 8, 6}, f.view);
     for (int32_t y = 0; y < 3; ++y)
-        for (int32_t x = 0; x < 4; ++x) EXPECT_EQ(f.at(x, y), argb(pixel(src, 2 * x + 1, 2 * y + 1)));
+        for (int32_t x = 0; x < 4; ++x)
+            EXPECT_EQ(f.at(x, y), argb(pixel(src, 2 * x + 1, 2 * y + 1)));
 }
 
 TEST(StretchTest, RectanglesOfEveryShapeAgainstThePixelRule) {
@@ -80,8 +87,9 @@ TEST(StretchTest, RectanglesOfEveryShapeAgainstThePixelRule) {
     for (const auto& c : cases) {
         Frame f(c.w, c.h);
         StretchCopy(src, c.r, f.view);
-        expectFrame(src, c.r, f, "rect " + std::to_string(c.r.left) + "," + std::to_string(c.r.top) + "," +
-                                     std::to_string(c.r.right) + "," + std::to_string(c.r.bottom));
+        expectFrame(src, c.r, f,
+                    "rect " + std::to_string(c.r.left) + "," + std::to_string(c.r.top) + "," +
+                        std::to_string(c.r.right) + "," + std::to_string(c.r.bottom));
     }
 }
 
@@ -89,7 +97,8 @@ TEST(StretchTest, RandomRectanglesReuseOneStretcher) {
     std::mt19937 gen(9);
     Stretcher stretcher;
     for (int i = 0; i < 150; ++i) {
-        const WorkBitmap src = randomBitmap(int32_t(1 + gen() % 60), int32_t(1 + gen() % 40), gen());
+        const WorkBitmap src =
+            randomBitmap(int32_t(1 + gen() % 60), int32_t(1 + gen() % 40), gen());
         auto coord = [&](int32_t n) { return int32_t(gen() % (2 * n + 20)) - n / 2 - 10; };
         Rect r{coord(src.width()), coord(src.height()), 0, 0};
         r.right = r.left + int32_t(gen() % 80);

@@ -42,7 +42,8 @@ protected:
         XImage* image = XCreateImage(display_, DefaultVisual(display_, screen), 24, ZPixmap, 0,
                                      reinterpret_cast<char*>(data.data()), unsigned(width_),
                                      unsigned(height_), 32, 0);
-        const Pixmap pixmap = XCreatePixmap(display_, root, unsigned(width_), unsigned(height_), 24);
+        const Pixmap pixmap =
+            XCreatePixmap(display_, root, unsigned(width_), unsigned(height_), 24);
         const GC gc = XCreateGC(display_, pixmap, 0, nullptr);
         XPutImage(display_, pixmap, gc, image, 0, 0, 0, 0, unsigned(width_), unsigned(height_));
         image->data = nullptr; // ours, not Xlib's
@@ -89,8 +90,8 @@ TEST_F(KnownRoot, CaptureCopiesStretchesAndBlacksOutTheOutside) {
         WorkBitmap want;
         SetBitmapSize(want, c.w, c.h);
         expected.capture(c.source, c.w, c.h, want.data(), want.stride());
-        EXPECT_EQ(differences(shot, want), "")
-            << c.source.left << "," << c.source.top << "," << c.source.right << "," << c.source.bottom;
+        EXPECT_EQ(differences(shot, want), "") << c.source.left << "," << c.source.top << ","
+                                               << c.source.right << "," << c.source.bottom;
     }
 }
 
@@ -102,7 +103,8 @@ TEST_F(KnownRoot, CaptureScreenRectThroughQtsConnection) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     X11Screen screen;
     const Rect desktop = screen.virtualDesktop();
-    const auto bitmap = CaptureScreenRect(screen, {0, 0, desktop.width(), desktop.height()}, desktop);
+    const auto bitmap =
+        CaptureScreenRect(screen, {0, 0, desktop.width(), desktop.height()}, desktop);
     ASSERT_EQ(bitmap->width(), width_);
     for (const auto& [x, y] : {std::pair{0, 0}, {width_ - 1, height_ - 1}, {777, 333}})
         EXPECT_EQ(pixel(*bitmap, x, y), FakeScreen::pixelAt(x, y)) << x << "," << y;

@@ -107,6 +107,7 @@ TEST_F(FormWindowTest, NoFrameWithoutAWindow) {
 TEST_F(FormWindowTest, KeysAndButtonsReachTheListener) {
     showFullScreen();
     // The full-screen form holds the keyboard even when another window gets the focus.
+    ASSERT_TRUE(pumpUntil([&] { return form->inputGrabbed(); }));
     const auto elsewhere = other.createWindow(50, 50, "elsewhere");
     other.focus(elsewhere);
     xdotool({"key", "a"});

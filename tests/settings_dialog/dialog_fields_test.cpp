@@ -22,10 +22,10 @@ struct ZoomCase {
 
 TEST_F(DialogTest, ZoomFieldTakesOnlyTheRangeFromOneHundredthToOne) {
     const ZoomCase cases[] = {
-        {"1.5", true, "0.5"},   {"0", true, "0.5"},      {"0.009", true, "0.5"},
-        {"1.0001", true, "0.5"}, {"-0.5", true, "0.5"},  {"abc", true, "0.5"},
-        {"0,7", true, "0.5"},   {"", true, "0.5"},       {"0.01", false, "0.01"},
-        {"1", false, "1"},      {" 0.25 ", false, " 0.25 "}, {"0.75", false, "0.75"},
+        {"1.5", true, "0.5"},    {"0", true, "0.5"},          {"0.009", true, "0.5"},
+        {"1.0001", true, "0.5"}, {"-0.5", true, "0.5"},       {"abc", true, "0.5"},
+        {"0,7", true, "0.5"},    {"", true, "0.5"},           {"0.01", false, "0.01"},
+        {"1", false, "1"},       {" 0.25 ", false, " 0.25 "}, {"0.75", false, "0.75"},
     };
     TfrmConfig& d = show();
     for (const ZoomCase& c : cases) {
@@ -87,8 +87,7 @@ TEST_F(DialogTest, MouseWheelOverThePreviewOnlyBeeps) {
     ASSERT_GT(bar->maximum(), 0);
     for (QWidget* target : {static_cast<QWidget*>(d.Image1), d.ScrollBox1->viewport()}) {
         QWheelEvent wheel(QPointF(10, 10), target->mapToGlobal(QPointF(10, 10)), QPoint(),
-                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                          false);
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(target, &wheel);
     }
     EXPECT_EQ(services.beeps, 1); // the image beeps; the scroll box around it does not scroll
@@ -131,10 +130,10 @@ TEST_F(DialogTest, BrowsedFolderAddsEveryPictureBelowIt) {
     ASSERT_EQ(services.browseStarts, std::vector<std::string>{"/"});
     EXPECT_EQ(d.JvDirectoryEdit1->text().toStdString(), root);
     EXPECT_EQ(d.InitialDir.toStdString(), root);
-    EXPECT_EQ(listEntries(), QStringList({QString::fromStdString(preview),
-                                          QString::fromStdString(root + "/1.bmp"),
-                                          QString::fromStdString(root + "/sub/2.JPG"),
-                                          QString::fromStdString(root + "/sub/deeper/3.jpeg")}));
+    EXPECT_EQ(listEntries(),
+              QStringList({QString::fromStdString(preview), QString::fromStdString(root + "/1.bmp"),
+                           QString::fromStdString(root + "/sub/2.JPG"),
+                           QString::fromStdString(root + "/sub/deeper/3.jpeg")}));
     // The last file found names itself in the field; the preview and the selection stay.
     EXPECT_EQ(d.JvComboEdit1->text().toStdString(), root + "/sub/deeper/3.jpeg");
     EXPECT_EQ(d.CurrentPicture.toStdString(), root + "/sub/deeper/3.jpeg");
@@ -183,7 +182,8 @@ TEST_F(DialogTest, DroppedItemNamesTheFolder) {
     for (const DropCase& c : cases) {
         QMimeData mime;
         QList<QUrl> urls;
-        for (const std::string& item : c.items) urls << QUrl::fromLocalFile(QString::fromStdString(item));
+        for (const std::string& item : c.items)
+            urls << QUrl::fromLocalFile(QString::fromStdString(item));
         mime.setUrls(urls);
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(d.JvDirectoryEdit1->edit(), &enter);

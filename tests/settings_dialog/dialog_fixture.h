@@ -109,8 +109,8 @@ inline void writeBmp(const std::string& path, int32_t width, int32_t height, uin
     u32(0);
     for (int32_t y = 0; y < height; ++y) {
         std::string row;
-        for (int32_t x = 0; x < width; ++x) row += {static_cast<char>(b), static_cast<char>(g),
-                                                    static_cast<char>(r)};
+        for (int32_t x = 0; x < width; ++x)
+            row += {static_cast<char>(b), static_cast<char>(g), static_cast<char>(r)};
         row.resize(stride, '\0');
         data += row;
     }
@@ -149,7 +149,8 @@ protected:
         if (fs) platformFiles = fs;
         platformPtr = std::make_unique<platform::Platform>(platform::Platform{
             windows, saverState, screen, sound, password, registry, *platformFiles});
-        dialog = std::make_unique<TfrmConfig>(*platformPtr, "/opt/tarnwick/Tarnwick.scr", &services);
+        dialog =
+            std::make_unique<TfrmConfig>(*platformPtr, "/opt/tarnwick/Tarnwick.scr", &services);
         return *dialog;
     }
     TfrmConfig& show(platform::FileSystem* fs = nullptr) {
@@ -174,7 +175,8 @@ protected:
 
     QStringList listEntries() const {
         QStringList entries;
-        for (int i = 0; i < dialog->ListBox1->count(); ++i) entries << dialog->ListBox1->item(i)->text();
+        for (int i = 0; i < dialog->ListBox1->count(); ++i)
+            entries << dialog->ListBox1->item(i)->text();
         return entries;
     }
     // Selects a list entry as a mouse click does.

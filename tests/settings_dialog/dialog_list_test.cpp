@@ -83,9 +83,9 @@ TEST_F(DialogTest, SeveralFilesAreAddedUncheckedAndTheFirstIsShown) {
     const std::string third = picture("three.bmp", 5, 5, 0, 255, 0);
     services.pictureAnswers.push_back(std::vector<std::string>{first, notes, third});
     d.JvComboEdit1ButtonClick();
-    EXPECT_EQ(listEntries(), QStringList({QString::fromStdString(first),
-                                          QString::fromStdString(notes),
-                                          QString::fromStdString(third)}));
+    EXPECT_EQ(listEntries(),
+              QStringList({QString::fromStdString(first), QString::fromStdString(notes),
+                           QString::fromStdString(third)}));
     EXPECT_EQ(d.Image1->picture().size(), QSize(2, 3));
     EXPECT_EQ(pixel(d), QColor(0, 0, 255));
     EXPECT_EQ(d.JvComboEdit1->text().toStdString(), third);

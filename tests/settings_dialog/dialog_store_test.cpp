@@ -80,12 +80,15 @@ TEST_F(DialogTest, ReopenedDialogShowsWhatWasStored) {
     d.InitialDir = "/p";
     d.close();
 
-    const std::pair<const char*, const char*> expected[] = {
-        {"FormVersion", "0"},           {"cbxPlaySounds_Checked", "False"},
-        {"cbxUseDesktop_Checked", "False"}, {"fEdit_Value", "0.5"},
-        {"JvDirectoryEdit1_InitialDir", "/p"}, {"rgPath_ItemIndex", "3"},
-        {"udCycle_Position", "5000"},   {"udRefresh_Position", "35"},
-        {"rgDesktopSettings_ItemIndex", "4"}};
+    const std::pair<const char*, const char*> expected[] = {{"FormVersion", "0"},
+                                                            {"cbxPlaySounds_Checked", "False"},
+                                                            {"cbxUseDesktop_Checked", "False"},
+                                                            {"fEdit_Value", "0.5"},
+                                                            {"JvDirectoryEdit1_InitialDir", "/p"},
+                                                            {"rgPath_ItemIndex", "3"},
+                                                            {"udCycle_Position", "5000"},
+                                                            {"udRefresh_Position", "35"},
+                                                            {"rgDesktopSettings_ItemIndex", "4"}};
     for (const auto& [name, text] : expected) EXPECT_EQ(stored(name), text) << name;
     EXPECT_EQ(stored("Count", "TfrmConfig.ListBox1_Items"), "2");
     EXPECT_EQ(stored("Item1", "TfrmConfig.ListBox1_Items"), "/p/two.bmp");
@@ -104,10 +107,12 @@ TEST_F(DialogTest, ReopenedDialogShowsWhatWasStored) {
 }
 
 TEST_F(DialogTest, StoredValuesOutOfRangeAreBroughtIntoRange) {
-    const std::pair<const char*, const char*> values[] = {
-        {"rgPath_ItemIndex", "7"}, {"rgDesktopSettings_ItemIndex", "-5"},
-        {"udCycle_Position", "abc"}, {"udRefresh_Position", "99999"}};
-    for (const auto& [name, text] : values) registry.put("Software\\Tarnwick\\TfrmConfig", name, text);
+    const std::pair<const char*, const char*> values[] = {{"rgPath_ItemIndex", "7"},
+                                                          {"rgDesktopSettings_ItemIndex", "-5"},
+                                                          {"udCycle_Position", "abc"},
+                                                          {"udRefresh_Position", "99999"}};
+    for (const auto& [name, text] : values)
+        registry.put("Software\\Tarnwick\\TfrmConfig", name, text);
     TfrmConfig& d = show();
     EXPECT_EQ(d.rgPath->itemIndex(), 3);
     EXPECT_EQ(d.rgDesktopSettings->itemIndex(), -1);
@@ -119,8 +124,8 @@ TEST_F(DialogTest, StoredValuesOutOfRangeAreBroughtIntoRange) {
 }
 
 TEST_F(DialogTest, StoreFollowsTheExecutableName) {
-    platformPtr = std::make_unique<platform::Platform>(platform::Platform{
-        windows, saverState, screen, sound, password, registry, realFiles});
+    platformPtr = std::make_unique<platform::Platform>(
+        platform::Platform{windows, saverState, screen, sound, password, registry, realFiles});
     dialog = std::make_unique<TfrmConfig>(*platformPtr, "/usr/bin/other-saver", &services);
     dialog->show();
     dialog->close();
@@ -172,8 +177,8 @@ TEST_F(DialogTest, StoreFailuresAreReportedAndTheDialogStillCloses) {
 }
 
 TEST_F(DialogTest, ShownModallyThenFreed) {
-    platformPtr = std::make_unique<platform::Platform>(platform::Platform{
-        windows, saverState, screen, sound, password, registry, realFiles});
+    platformPtr = std::make_unique<platform::Platform>(
+        platform::Platform{windows, saverState, screen, sound, password, registry, realFiles});
     bool wasModal = false;
     QTimer::singleShot(0, [&] {
         QWidget* modal = QApplication::activeModalWidget();
@@ -190,8 +195,7 @@ TEST(PreviewPicture, KeepsEveryChannelInPlace) {
     WorkBitmap bitmap;
     SetBitmapSize(bitmap, 2, 2);
     const uint8_t rows[2][6] = {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 250, 251, 252}};
-    for (int y = 0; y < 2; ++y)
-        std::copy(rows[y], rows[y] + 6, bitmap.scanLine(y).begin());
+    for (int y = 0; y < 2; ++y) std::copy(rows[y], rows[y] + 6, bitmap.scanLine(y).begin());
     const QImage image = toQImage(bitmap);
     ASSERT_EQ(image.size(), QSize(2, 2));
     EXPECT_EQ(image.pixel(0, 0), qRgb(3, 2, 1));
@@ -202,10 +206,10 @@ TEST(PreviewPicture, KeepsEveryChannelInPlace) {
 }
 
 TEST(OpenDialogFilter, BecomesQtsFilterList) {
-    EXPECT_EQ(toQtFilters(kOpenPictureFilter),
-              (std::vector<std::string>{"All (*.jpg *.jpeg *.bmp)", "JPEG Image File (*.jpg)",
-                                        "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)",
-                                        "All Files (*)"}));
+    EXPECT_EQ(
+        toQtFilters(kOpenPictureFilter),
+        (std::vector<std::string>{"All (*.jpg *.jpeg *.bmp)", "JPEG Image File (*.jpg)",
+                                  "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)", "All Files (*)"}));
     EXPECT_EQ(toQtFilters("Text|*.txt"), std::vector<std::string>{"Text (*.txt)"});
     EXPECT_TRUE(toQtFilters("dangling").empty());
 }

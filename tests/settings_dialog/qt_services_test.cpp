@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 namespace tarnwick::testing {
@@ -41,14 +43,14 @@ TEST_F(QtServicesTest, OpenDialogGivesTheChosenFilesAndPreviewsThem) {
         auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
         name->setText("\"b.bmp\" \"a.bmp\"");
-        dialog.accept();
+        static_cast<QDialog&>(dialog).accept(); // the file dialog checks the names as on "Open"
     });
     const auto chosen = services.openPictures(kOpenPictureFilter, path(""));
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, (std::vector<std::string>{b, a}));
-    EXPECT_EQ(filters, QStringList({"All (*.jpg *.jpeg *.bmp)", "JPEG Image File (*.jpg)",
-                                    "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)",
-                                    "All Files (*)"}));
+    EXPECT_EQ(filters,
+              QStringList({"All (*.jpg *.jpeg *.bmp)", "JPEG Image File (*.jpg)",
+                           "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)", "All Files (*)"}));
     EXPECT_TRUE(multiple);
     EXPECT_TRUE(previewShown);
     EXPECT_TRUE(notesPreviewEmpty);
@@ -65,7 +67,8 @@ TEST_F(QtServicesTest, QuestionBoxShowsTheLinesAndAnswersBothWays) {
         whenOpen<QMessageBox>([&](QMessageBox& box) {
             text = box.text();
             title = box.windowTitle();
-            okIsDefault = box.defaultButton() == box.button(QMessageBox::Ok);
+            okIsDefault =
+                static_cast<QAbstractButton*>(box.defaultButton()) == box.button(QMessageBox::Ok);
             escapeIsCancel = box.escapeButton() == box.button(QMessageBox::Cancel);
             box.button(ok ? QMessageBox::Ok : QMessageBox::Cancel)->click();
         });

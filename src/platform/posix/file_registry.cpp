@@ -218,15 +218,20 @@ private:
 
 // ---- writing ----------------------------------------------------------------------------------
 
-void appendQuoted(std::string& out, std::string_view s) {
+// `s` holds no zero byte and is followed by one (a std::string's own terminator), so the C
+// library's vectorised scan can find the characters to escape.
+void appendQuoted(std::string& out, const char* s, size_t n) {
     out.push_back('"');
-    for (size_t at; (at = s.find_first_of("\\\"")) != std::string_view::npos;) {
-        out.append(s.substr(0, at));
-        out.push_back('\\');
-        out.push_back(s[at]);
-        s.remove_prefix(at + 1);
+    const char* end = s + n;
+    while (s < end) {
+        size_t run = std::strcspn(s, "\\\"");
+        out.append(s, run);
+        s += run;
+        if (s < end) {
+            out.push_back('\\');
+            out.push_back(*s++);
+        }
     }
-    out.append(s);
     out.push_back('"');
 }
 
@@ -489,6 +494,13 @@ RegTree parseRegistryText(std::string_view text, const std::string& fileName) {
 
 std::string formatRegistryText(const RegTree& tree) {
     std::string out;
+    size_t estimate = 64;
+    tree.forEachKey([&](const RegTree::Key& key) {
+        estimate += key.path.size() + 32;
+        for (const auto& [name, value] : key.values)
+            estimate += name.size() + value.data.size() + 8;
+    });
+    out.reserve(estimate);
     out += kHeader;
     out += "\r\n";
     tree.forEachKey([&](const RegTree::Key& key) {
@@ -505,10 +517,10 @@ std::string formatRegistryText(const RegTree& tree) {
             if (name.empty())
                 out.push_back('@');
             else
-                appendQuoted(out, name);
+                appendQuoted(out, name.c_str(), name.size());
             out.push_back('=');
             if (quotable(value)) {
-                appendQuoted(out, std::string_view(value.data).substr(0, value.data.size() - 1));
+                appendQuoted(out, value.data.c_str(), value.data.size() - 1);
             } else if (value.type == REG_DWORD && value.data.size() == 4) {
                 uint32_t n = 0;
                 for (int i = 3; i >= 0; --i)

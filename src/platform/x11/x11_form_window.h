@@ -53,6 +53,8 @@ public:
     void setCursorHidden(bool hidden);
     bool cursorHidden() const { return cursorHidden_; }
     void setSkipTaskbar();
+    // Whether the full-screen form holds the keyboard and the pointer.
+    bool inputGrabbed() const { return grabbed_; }
     // Whether closing ends the application's event loop (the main window's behaviour).
     void setQuitOnClose(bool quit) { quitOnClose_ = quit; }
     // The window the form is embedded in; 0 when it is a top-level window.

@@ -7,8 +7,9 @@ namespace tarnwick::platform::x11 {
 
 class X11Screen : public Screen {
 public:
-    // Uses `display` when given; else the Qt application's connection when one runs on xcb; else
-    // a connection of its own. Throws "Cannot open display" when there is no X server.
+    // Uses `display` when given; else the Qt application's connection when one runs on xcb (then
+    // the screen must not outlive the application); else a connection of its own. Throws
+    // "Cannot open display" when there is no X server.
     explicit X11Screen(Display* display = nullptr);
     ~X11Screen() override;
     X11Screen(const X11Screen&) = delete;

@@ -23,7 +23,9 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidg
     }
 }
 
-int TRadioGroup::itemIndex() const { return group_->checkedId(); }
+int TRadioGroup::itemIndex() const {
+    return group_->checkedId();
+}
 
 void TRadioGroup::setItemIndex(int index) {
     if (index < -1) index = -1;

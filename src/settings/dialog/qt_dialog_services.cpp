@@ -33,11 +33,11 @@ public:
         try {
             const QImage image = toQImage(*LoadPicture(path.toStdString()));
             if (image.isNull()) return;
-            setPixmap(QPixmap::fromImage(image.width() > kSide || image.height() > kSide
-                                             ? image.scaled(kSide - 4, kSide - 4,
-                                                            Qt::KeepAspectRatio,
-                                                            Qt::SmoothTransformation)
-                                             : image));
+            setPixmap(
+                QPixmap::fromImage(image.width() > kSide || image.height() > kSide
+                                       ? image.scaled(kSide - 4, kSide - 4, Qt::KeepAspectRatio,
+                                                      Qt::SmoothTransformation)
+                                       : image));
         } catch (const std::exception&) {
             // A file that does not load shows no preview; choosing it is still allowed.
         }
@@ -54,8 +54,8 @@ std::vector<std::string> toQtFilters(const std::string& filter) {
     size_t start = 0;
     for (;;) {
         const size_t bar = filter.find('|', start);
-        parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos
-                                                                       : bar - start));
+        parts.push_back(
+            filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
         if (bar == std::string::npos) break;
         start = bar + 1;
     }
@@ -83,8 +83,8 @@ std::vector<std::string> toQtFilters(const std::string& filter) {
     return result;
 }
 
-std::optional<std::vector<std::string>> QtDialogServices::openPictures(const std::string& filter,
-                                                                       const std::string& startDir) {
+std::optional<std::vector<std::string>>
+QtDialogServices::openPictures(const std::string& filter, const std::string& startDir) {
     QFileDialog dialog(parent_, "Open");
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -133,6 +133,8 @@ void QtDialogServices::showError(const std::string& text) {
     box.exec();
 }
 
-void QtDialogServices::beep() { QApplication::beep(); }
+void QtDialogServices::beep() {
+    QApplication::beep();
+}
 
 } // namespace tarnwick

@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -36,15 +37,21 @@ namespace {
 // Every number in the dialog is shown and read in the C locale whatever the user's locale:
 // "1,250" in the interval fields, "." and no group separator in the zoom field. The store
 // holds plain digits either way.
-QLocale dialogLocale() { return QLocale::c(); }
+QLocale dialogLocale() {
+    return QLocale::c();
+}
 QLocale intervalLocale() {
     QLocale locale = QLocale::c();
     locale.setNumberOptions(QLocale::DefaultNumberOptions); // the C locale omits separators
     return locale;
 }
 
-QString fromPath(const std::string& path) { return QString::fromStdString(path); }
-std::string toPath(const QString& path) { return path.toStdString(); }
+QString fromPath(const std::string& path) {
+    return QString::fromStdString(path);
+}
+std::string toPath(const QString& path) {
+    return path.toStdString();
+}
 
 // Sets an override cursor for as long as it lives.
 class BusyCursor {
@@ -57,7 +64,8 @@ public:
 
 // Focus that moves with the window's activation or to a popup menu is no leaving of the field.
 bool isFieldFocusChange(const QFocusEvent* event) {
-    return event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason;
+    return event->reason() != Qt::ActiveWindowFocusReason &&
+           event->reason() != Qt::PopupFocusReason;
 }
 
 } // namespace
@@ -73,8 +81,8 @@ QImage toQImage(const WorkBitmap& bitmap) {
 
 TfrmConfig::TfrmConfig(platform::Platform& platform, const std::string& executablePath,
                        DialogServices* services, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       JvSearchFiles1(platform.files), platform_(platform),
       ownServices_(services ? nullptr : std::make_unique<QtDialogServices>(this)),
       services_(services ? *services : *ownServices_), model_(std::make_unique<ConfigModel>()),
@@ -182,11 +190,14 @@ TfrmConfig::~TfrmConfig() {
     if (!closed_) SaveStoredProps();
 }
 
-void TfrmConfig::FormCreate() { CurrentPicture.clear(); }
+void TfrmConfig::FormCreate() {
+    CurrentPicture.clear();
+}
 
 void TfrmConfig::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return; // restored by the window manager: no new show
+    closed_ = false;
     if (const QScreen* s = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(s->geometry().center());
@@ -395,9 +406,12 @@ void TfrmConfig::searchFolder(const QString& root) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         sinceRepaint.restart();
     };
+    struct DropProgress {
+        TJvSearchFiles& search;
+        ~DropProgress() { search.onProgress = nullptr; } // it refers to this frame
+    } dropProgress{JvSearchFiles1};
     JvSearchFiles1.rootDirectory = toPath(root);
     JvSearchFiles1.Search();
-    JvSearchFiles1.onProgress = nullptr;
     if (closeWhenSearchEnds_) {
         closeWhenSearchEnds_ = false;
         close();
@@ -443,11 +457,14 @@ void TfrmConfig::fEditExit() {
     }
 }
 
-void TfrmConfig::Image1MouseWheel() { services_.beep(); }
+void TfrmConfig::Image1MouseWheel() {
+    services_.beep();
+}
 
 bool TfrmConfig::eventFilter(QObject* watched, QEvent* event) {
     if (watched == fEdit) {
-        if (event->type() == QEvent::FocusIn && isFieldFocusChange(static_cast<QFocusEvent*>(event)))
+        if (event->type() == QEvent::FocusIn &&
+            isFieldFocusChange(static_cast<QFocusEvent*>(event)))
             fEditEnter();
         else if (event->type() == QEvent::FocusOut && inFEdit_ &&
                  isFieldFocusChange(static_cast<QFocusEvent*>(event)))

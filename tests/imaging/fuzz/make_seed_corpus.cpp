@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
         const fs::path seeds = dir / (std::string(set.kind) + "-seeds");
         fs::create_directories(seeds);
         fs::create_directories(dir / set.kind);
-        for (const auto& s : set.seeds) tarnwick::testing::writeFile((seeds / s.name).string(), s.bytes);
+        for (const auto& s : set.seeds)
+            tarnwick::testing::writeFile((seeds / s.name).string(), s.bytes);
     }
     return 0;
 }

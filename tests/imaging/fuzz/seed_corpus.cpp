@@ -15,9 +15,11 @@ std::vector<Seed> bmpSeeds() {
         {"rgb24-topdown", {24, BmpHeader::Info, BmpCompression::Rgb, true, {}}},
         {"core24", {24, BmpHeader::Core, BmpCompression::Rgb, false, {}}},
         {"rgb16", {16, BmpHeader::Info, BmpCompression::Rgb, false, {}}},
-        {"fields565", {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}}},
+        {"fields565",
+         {16, BmpHeader::Info, BmpCompression::BitFields, false, {0xF800, 0x7E0, 0x1F}}},
         {"rgb32", {32, BmpHeader::Info, BmpCompression::Rgb, false, {}}},
-        {"fields32-v4", {32, BmpHeader::V4, BmpCompression::BitFields, false, {0x3FF00000, 0xFFC00, 0x3FF}}},
+        {"fields32-v4",
+         {32, BmpHeader::V4, BmpCompression::BitFields, false, {0x3FF00000, 0xFFC00, 0x3FF}}},
         {"rgb24-v5", {24, BmpHeader::V5, BmpCompression::Rgb, true, {}}},
     };
     for (const auto& f : directFormats) seeds.push_back({f.name, writeBmp(direct, f.format)});
@@ -34,7 +36,8 @@ std::vector<Seed> bmpSeeds() {
     };
     uint32_t seed = 10;
     for (const auto& f : indexed)
-        seeds.push_back({f.name, writeBmp(randomIndexed(21, 9, f.colours, seed++, true), f.format)});
+        seeds.push_back(
+            {f.name, writeBmp(randomIndexed(21, 9, f.colours, seed++, true), f.format)});
     return seeds;
 }
 
@@ -66,7 +69,8 @@ std::vector<uint8_t> mutate(std::vector<uint8_t> bytes, std::mt19937& gen) {
             break;
         case 1: { // an extreme value, often where header fields live
             static const uint8_t extremes[] = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0xFE};
-            const size_t at = gen() % 2 ? pick(std::min<size_t>(bytes.size(), 64)) : pick(bytes.size());
+            const size_t at =
+                gen() % 2 ? pick(std::min<size_t>(bytes.size(), 64)) : pick(bytes.size());
             if (at < bytes.size()) bytes[at] = extremes[gen() % 6];
             break;
         }
@@ -75,19 +79,23 @@ std::vector<uint8_t> mutate(std::vector<uint8_t> bytes, std::mt19937& gen) {
             break;
         case 3: { // duplicate a stretch
             if (bytes.empty()) break;
-            const size_t from = pick(bytes.size()), len = std::min<size_t>(pick(64) + 1, bytes.size() - from);
-            const std::vector<uint8_t> piece(bytes.begin() + long(from), bytes.begin() + long(from + len));
+            const size_t from = pick(bytes.size()),
+                         len = std::min<size_t>(pick(64) + 1, bytes.size() - from);
+            const std::vector<uint8_t> piece(bytes.begin() + long(from),
+                                             bytes.begin() + long(from + len));
             bytes.insert(bytes.begin() + long(pick(bytes.size() + 1)), piece.begin(), piece.end());
             break;
         }
         case 4: { // remove a stretch
             if (bytes.empty()) break;
-            const size_t from = pick(bytes.size()), len = std::min<size_t>(pick(32) + 1, bytes.size() - from);
+            const size_t from = pick(bytes.size()),
+                         len = std::min<size_t>(pick(32) + 1, bytes.size() - from);
             bytes.erase(bytes.begin() + long(from), bytes.begin() + long(from + len));
             break;
         }
         default: // random bytes
-            for (int i = 0; i < 4 && !bytes.empty(); ++i) bytes[pick(bytes.size())] = uint8_t(gen());
+            for (int i = 0; i < 4 && !bytes.empty(); ++i)
+                bytes[pick(bytes.size())] = uint8_t(gen());
         }
     }
     return bytes;

@@ -49,7 +49,8 @@ WorkBitmap photoLikeBitmap(int32_t width, int32_t height, uint32_t seed) {
                                     128 + 100 * std::cos(4.0 * v - 3.0 * u),
                                     128 + 90 * std::sin(9.0 * u * v + 1.0)};
             for (int c = 0; c < 3; ++c)
-                row[3 * x + c] = static_cast<uint8_t>(std::clamp(int(base[c]) + noise(gen), 0, 255));
+                row[3 * x + c] =
+                    static_cast<uint8_t>(std::clamp(int(base[c]) + noise(gen), 0, 255));
         }
     }
     return b;
@@ -93,8 +94,7 @@ WorkBitmap IndexedPicture::expand() const {
     return b;
 }
 
-IndexedPicture randomIndexed(int32_t width, int32_t height, int colours, uint32_t seed,
-                             bool runs) {
+IndexedPicture randomIndexed(int32_t width, int32_t height, int colours, uint32_t seed, bool runs) {
     std::mt19937 gen(seed);
     IndexedPicture p;
     p.width = width;
@@ -127,20 +127,28 @@ void set32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 
 uint32_t headerSize(BmpHeader h) {
     switch (h) {
-    case BmpHeader::Core: return 12;
-    case BmpHeader::Info: return 40;
-    case BmpHeader::V4: return 108;
-    case BmpHeader::V5: return 124;
+    case BmpHeader::Core:
+        return 12;
+    case BmpHeader::Info:
+        return 40;
+    case BmpHeader::V4:
+        return 108;
+    case BmpHeader::V5:
+        return 124;
     }
     return 40;
 }
 
 uint32_t compressionCode(BmpCompression c) {
     switch (c) {
-    case BmpCompression::Rgb: return 0;
-    case BmpCompression::Rle8: return 1;
-    case BmpCompression::Rle4: return 2;
-    case BmpCompression::BitFields: return 3;
+    case BmpCompression::Rgb:
+        return 0;
+    case BmpCompression::Rle8:
+        return 1;
+    case BmpCompression::Rle4:
+        return 2;
+    case BmpCompression::BitFields:
+        return 3;
     }
     return 0;
 }
@@ -180,8 +188,8 @@ std::vector<uint8_t> headers(int32_t width, int32_t height, const BmpFormat& f, 
         return out;
     }
     for (uint32_t m : masks) put32(out, fields ? m : 0);
-    put32(out, 0);          // alpha mask
-    put32(out, 0x73524742); // 'sRGB'
+    put32(out, 0);                              // alpha mask
+    put32(out, 0x73524742);                     // 'sRGB'
     for (int i = 0; i < 12; ++i) put32(out, 0); // end points and gamma
     if (f.header == BmpHeader::V5)
         for (int i = 0; i < 4; ++i) put32(out, i == 0 ? 4 : 0); // intent, profile, reserved
@@ -276,10 +284,12 @@ std::vector<uint8_t> writeBmp(const WorkBitmap& picture, const BmpFormat& f) {
                 out.insert(out.end(), p.begin(), p.end());
                 continue;
             }
-            const uint32_t v = quantise(p[2], masks[0]) | quantise(p[1], masks[1]) |
-                               quantise(p[0], masks[2]);
-            if (f.bits == 16) put16(out, v);
-            else put32(out, v);
+            const uint32_t v =
+                quantise(p[2], masks[0]) | quantise(p[1], masks[1]) | quantise(p[0], masks[2]);
+            if (f.bits == 16)
+                put16(out, v);
+            else
+                put32(out, v);
         }
         while ((out.size() - start) % 4) out.push_back(0);
     }
@@ -394,7 +404,9 @@ struct TestJpegError {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
 };
-void testErrorExit(j_common_ptr c) { std::longjmp(reinterpret_cast<TestJpegError*>(c->err)->jump, 1); }
+void testErrorExit(j_common_ptr c) {
+    std::longjmp(reinterpret_cast<TestJpegError*>(c->err)->jump, 1);
+}
 void silence(j_common_ptr) {}
 
 // C style on purpose: nothing with a destructor lives where the longjmp lands.
@@ -467,13 +479,14 @@ std::optional<WorkBitmap> readPpm(const std::vector<uint8_t>& bytes) {
     WorkBitmap b;
     SetBitmapSize(b, w, h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x, pos += 3) setPixel(b, x, y, {bytes[pos + 2], bytes[pos + 1], bytes[pos]});
+        for (int x = 0; x < w; ++x, pos += 3)
+            setPixel(b, x, y, {bytes[pos + 2], bytes[pos + 1], bytes[pos]});
     return b;
 }
 
 std::vector<uint8_t> writePpm(const WorkBitmap& picture) {
-    const std::string header =
-        "P6\n" + std::to_string(picture.width()) + " " + std::to_string(picture.height()) + "\n255\n";
+    const std::string header = "P6\n" + std::to_string(picture.width()) + " " +
+                               std::to_string(picture.height()) + "\n255\n";
     std::vector<uint8_t> out(header.begin(), header.end());
     for (int32_t y = 0; y < picture.height(); ++y)
         for (int32_t x = 0; x < picture.width(); ++x) {
@@ -487,7 +500,9 @@ std::string imageMagick() {
     return run("command -v convert-im6.q16 >/dev/null 2>&1") ? "convert-im6.q16" : "";
 }
 
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-img-XXXXXX").string();

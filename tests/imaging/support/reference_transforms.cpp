@@ -6,8 +6,12 @@ namespace tarnwick::testing {
 
 namespace {
 
-int32_t refClampInt(int32_t v, int32_t lo, int32_t hi) { return v > hi ? hi : v < lo ? lo : v; }
-uint8_t refClampByte(int32_t v) { return v > 255 ? 255 : v < 0 ? 0 : uint8_t(v); }
+int32_t refClampInt(int32_t v, int32_t lo, int32_t hi) {
+    return v > hi ? hi : v < lo ? lo : v;
+}
+uint8_t refClampByte(int32_t v) {
+    return v > 255 ? 255 : v < 0 ? 0 : uint8_t(v);
+}
 
 float refPointAngle(float xt, float yt) {
     const float halfPi = 1.5707964f;
@@ -107,9 +111,11 @@ void referenceWarp(const WorkBitmap& s, WorkBitmap& d, int32_t amount) {
                     const int32_t row = ify + iy < H ? ify + iy : H - ify - iy;
                     const int32_t col = ifx + ix < W ? ifx + ix : W - ifx - ix;
                     const float weight = wx[ix] * wy[iy];
-                    for (int c = 0; c < 3; ++c) sum[c] += float(s.scanLine(row)[3 * col + c]) * weight;
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += float(s.scanLine(row)[3 * col + c]) * weight;
                 }
-            for (int c = 0; c < 3; ++c) d.scanLine(ty)[3 * tx + c] = uint8_t(int32_t(nearbyintf(sum[c])));
+            for (int c = 0; c < 3; ++c)
+                d.scanLine(ty)[3 * tx + c] = uint8_t(int32_t(nearbyintf(sum[c])));
         }
     }
 }

@@ -1,0 +1,332 @@
+// The XScreenSaver hack: the saver form in its preview mode, drawn at full size into the window
+// the daemon hands over (or into a window of our own), with settings overridden for this run.
+#include "engine/scrsavermain.h"
+#include "host/hack_options.h"
+#include "platform/posix/file_registry.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/posix_password.h"
+#include "platform/sdl/sdl_sound_player.h"
+#include "platform/x11/x11_display.h"
+#include "platform/x11/x11_platform.h"
+#include "platform/x11/x11_screen.h"
+#include "resources/sounds.h"
+#include "settings/folder_search.h"
+#include "settings/settings_names.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QSocketNotifier>
+#include <QWindow>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace tarnwick;
+namespace x11 = platform::x11;
+
+constexpr const char* kProgram = "tarnwick-hack";
+constexpr const char* kTitle = "Tarnwick Screensaver";
+constexpr int kBadUsage = 2;
+
+void requestTermination() {
+    QMetaObject::invokeMethod(
+        qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+// SIGTERM and SIGINT reach the event loop through a pipe, the one thing a handler may safely do.
+class SignalPipe {
+public:
+    SignalPipe() {
+        if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) throw Error("Cannot create a pipe");
+        writeEnd = fds_[1];
+        struct sigaction sa {};
+        sa.sa_handler = [](int) {
+            const char c = 1;
+            [[maybe_unused]] ssize_t n = write(writeEnd, &c, 1);
+        };
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated,
+                         [] { requestTermination(); });
+    }
+    ~SignalPipe() {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        notifier_.reset();
+        close(fds_[0]);
+        close(fds_[1]);
+    }
+    SignalPipe(const SignalPipe&) = delete;
+    SignalPipe& operator=(const SignalPipe&) = delete;
+
+private:
+    static inline int writeEnd = -1;
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// The window of `-window`: q, Esc or closing it ends the run; the form is drawn inside it.
+class OwnWindow final : public QWindow {
+public:
+    std::function<void()> resized;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() == Qt::Key_Q || e->key() == Qt::Key_Escape) requestTermination();
+    }
+    void resizeEvent(QResizeEvent*) override {
+        if (resized) resized();
+    }
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::Close) requestTermination();
+        return QWindow::event(e);
+    }
+};
+
+Size windowSize(Display* dpy, x11::XWindow window) {
+    XWindowAttributes a{};
+    x11::ErrorTrap trap(dpy);
+    if (!XGetWindowAttributes(dpy, window, &a) || trap.failed()) return {0, 0};
+    return {a.width, a.height};
+}
+
+// The form's window, kept at the full size of the window it is embedded in: the saver's preview
+// mode would otherwise make it the preview area's 152x112.
+class FullSizeWindow final : public platform::FormWindow {
+public:
+    FullSizeWindow(platform::FormWindow& inner, std::function<Size()> parentSize)
+        : inner_(inner), parentSize_(std::move(parentSize)) {}
+
+    void fitParent() {
+        const Size s = parentSize_();
+        if (s.width > 0 && s.height > 0) inner_.setGeometry({0, 0, s.width, s.height});
+    }
+
+    void setListener(platform::InputListener* l) override { inner_.setListener(l); }
+    void setTitle(const std::string& t) override { inner_.setTitle(t); }
+    bool visible() const override { return inner_.visible(); }
+    void show() override { inner_.show(); }
+    void close() override { inner_.close(); }
+    platform::WindowState windowState() const override { return inner_.windowState(); }
+    void setWindowState(platform::WindowState s) override { inner_.setWindowState(s); }
+    void setBorderless() override { inner_.setBorderless(); }
+    void setStayOnTop() override { inner_.setStayOnTop(); }
+    Rect geometry() const override { return inner_.geometry(); }
+    void setGeometry(const Rect& r) override {
+        if (embedded_)
+            fitParent();
+        else
+            inner_.setGeometry(r);
+    }
+    Size clientSize() const override { return inner_.clientSize(); }
+    Size screenSize() const override { return inner_.screenSize(); }
+    bool hasHandle() const override { return inner_.hasHandle(); }
+    platform::WindowId handle() override { return inner_.handle(); }
+    void embedInto(platform::WindowId parent) override {
+        inner_.embedInto(parent);
+        embedded_ = true;
+    }
+    platform::WindowProc windowProc() const override { return inner_.windowProc(); }
+    void setWindowProc(platform::WindowProc p) override { inner_.setWindowProc(std::move(p)); }
+    intptr_t sendMessage(uint32_t m, uintptr_t w, intptr_t l) override {
+        return inner_.sendMessage(m, w, l);
+    }
+    FrameView beginFrame() override { return inner_.beginFrame(); }
+    void endFrame() override { inner_.endFrame(); }
+
+private:
+    platform::FormWindow& inner_;
+    std::function<Size()> parentSize_;
+    bool embedded_ = false;
+};
+
+// The desktop as the daemon saw it before covering the screen: the screenshot it keeps as a
+// pixmap on its window, else a grab of the screen.
+class DaemonScreen final : public platform::Screen {
+public:
+    DaemonScreen(platform::Screen& fallback, Display* dpy, x11::XWindow window, bool verbose)
+        : fallback_(fallback), dpy_(dpy), verbose_(verbose) {
+        Atom type = None;
+        int fmt = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        x11::ErrorTrap trap(dpy);
+        if (window &&
+            XGetWindowProperty(dpy, window, x11::atom(dpy, "_XSCREENSAVER_SCREENSHOT"), 0, 1, False,
+                               XA_PIXMAP, &type, &fmt, &count, &after, &data) == Success &&
+            data && type == XA_PIXMAP && fmt == 32 && count == 1)
+            pixmap_ = *reinterpret_cast<unsigned long*>(data);
+        if (data) XFree(data);
+        Window root;
+        int x, y;
+        unsigned w, h, border, depth;
+        if (pixmap_ && XGetGeometry(dpy, pixmap_, &root, &x, &y, &w, &h, &border, &depth) &&
+            !trap.failed())
+            size_ = {static_cast<int32_t>(w), static_cast<int32_t>(h)};
+        else
+            pixmap_ = 0;
+    }
+
+    Rect virtualDesktop() override {
+        return pixmap_ ? Rect{0, 0, size_.width, size_.height} : fallback_.virtualDesktop();
+    }
+
+    void capture(const Rect& source, int32_t width, int32_t height, uint8_t* rows,
+                 std::ptrdiff_t stride) override {
+        if (verbose_)
+            std::fprintf(stderr, "%s: desktop snapshot from %s\n", kProgram,
+                         pixmap_ ? "the daemon's screenshot" : "a grab of the screen");
+        if (!pixmap_) return fallback_.capture(source, width, height, rows, stride);
+        x11::ErrorTrap trap(dpy_);
+        XImage* image =
+            XGetImage(dpy_, pixmap_, 0, 0, size_.width, size_.height, AllPlanes, ZPixmap);
+        if (!image || trap.failed()) {
+            if (image) XDestroyImage(image);
+            return fallback_.capture(source, width, height, rows, stride);
+        }
+        // Nearest pixel under each destination pixel's centre; outside the screenshot is black.
+        for (int32_t y = 0; y < height; ++y) {
+            uint8_t* out = rows + y * stride;
+            const int64_t sy = source.top + (int64_t(2 * y + 1) * source.height()) / (2 * height);
+            for (int32_t x = 0; x < width; ++x, out += 3) {
+                const int64_t sx =
+                    source.left + (int64_t(2 * x + 1) * source.width()) / (2 * width);
+                unsigned long p = 0;
+                if (sx >= 0 && sy >= 0 && sx < size_.width && sy < size_.height)
+                    p = XGetPixel(image, static_cast<int>(sx), static_cast<int>(sy));
+                out[0] = p & 0xFF;
+                out[1] = (p >> 8) & 0xFF;
+                out[2] = (p >> 16) & 0xFF;
+            }
+        }
+        XDestroyImage(image);
+    }
+
+private:
+    platform::Screen& fallback_;
+    Display* dpy_;
+    bool verbose_;
+    unsigned long pixmap_ = 0;
+    Size size_{0, 0};
+};
+
+int badUsage(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(),
+                 hack::usageText(kProgram).c_str());
+    return kBadUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    hack::HackOptions options;
+    try {
+        options = hack::parseHackOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const hack::OptionError& e) {
+        return badUsage(e.what());
+    }
+    if (options.help) {
+        std::fputs(hack::usageText(kProgram).c_str(), stdout);
+        return 0;
+    }
+
+    platform::PosixFileSystem files;
+    hack::RunOnlyRegistry::Values overrides;
+    const std::string section = std::string(kSaverSettingsKey) + "\\" + kSettingsSection;
+    overrides[section] = hack::sectionOverrides(options);
+    if (options.images) {
+        std::vector<std::string> pictures;
+        TJvSearchFiles search(files);
+        search.rootDirectory = *options.images;
+        search.onFindFile = [&](const std::string& name) { pictures.push_back(name); };
+        if (!files.folderExists(*options.images) || !search.Search())
+            return badUsage(
+                format("-images: cannot search the folder \"%s\"", options.images->c_str()));
+        if (pictures.empty())
+            std::fprintf(stderr, "%s: no pictures in \"%s\"; the desktop is shown instead\n",
+                         kProgram, options.images->c_str());
+        overrides[std::string(kSaverSettingsKey) + "\\" + kPictureListKey] =
+            hack::pictureListOverrides(pictures);
+    }
+
+    // Qt sees no options of ours.
+    int qtArgc = 1;
+    QGuiApplication app(qtArgc, argv);
+    QGuiApplication::setApplicationDisplayName(kTitle);
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    try {
+        x11::DisplayPtr display = x11::openDisplay();
+        if (!display) throw Error("Cannot open display");
+        Display* dpy = display.get();
+
+        x11::XWindow target = 0;
+        std::unique_ptr<OwnWindow> own; // outlives the form window embedded in it
+        if (options.target == hack::Target::Root) {
+            const char* env = std::getenv("XSCREENSAVER_WINDOW");
+            if (env && *env) {
+                const auto id = hack::parseWindowId(env);
+                if (!id)
+                    return badUsage(format("XSCREENSAVER_WINDOW: \"%s\" is not a window id", env));
+                target = *id;
+            } else {
+                target = DefaultRootWindow(dpy);
+            }
+        } else if (options.target == hack::Target::WindowId) {
+            target = options.windowId;
+        } else {
+            own = std::make_unique<OwnWindow>();
+            own->setTitle(kTitle);
+            own->resize(800, 600);
+            own->show();
+            target = own->winId();
+        }
+        if (options.target != hack::Target::Window && !x11::windowExists(dpy, target))
+            return badUsage(format("window 0x%lx does not exist", target));
+
+        SaverModule module;
+        const std::vector<std::string> args{"/p", std::to_string(target)};
+        module.startUp(args);
+
+        SignalPipe signalPipe;
+        auto formWindow = platform::createFormWindow();
+        formWindow->setTitle(kTitle);
+        FullSizeWindow window(*formWindow, [dpy, target] { return windowSize(dpy, target); });
+        if (own) own->resized = [&window] { window.fitParent(); };
+        auto windows = platform::createWindowSystem(*formWindow);
+        auto saverState = platform::createSystemSaverState();
+        x11::X11Screen grab;
+        DaemonScreen screen(grab, dpy, options.target == hack::Target::Window ? 0 : target,
+                            options.verbose);
+        platform::SdlSoundPlayer sound(soundResource);
+        platform::PosixPasswordLibrary passwords;
+        platform::FileRegistry store;
+        hack::RunOnlyRegistry registry(store, overrides);
+        platform::Platform platform{*windows,  *saverState, screen, sound,
+                                    passwords, registry,    files};
+
+        FormServices services{platform, window, args, requestTermination, [] {}};
+        TForm1 form(module, services);
+        if (!window.visible()) window.show();
+        const int rc = app.exec();
+        form.FormClose();
+        return rc;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+        return 1;
+    }
+}

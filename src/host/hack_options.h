@@ -1,0 +1,83 @@
+#pragma once
+// The XScreenSaver hack's command line, and the settings it overrides for one run.
+//
+// The daemon's conventions: -root (its window from XSCREENSAVER_WINDOW, else the root window),
+// -window-id ID, -window (a window of our own). Options may also be written with two dashes.
+#include "platform/error.h"
+#include "platform/registry.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarnwick::hack {
+
+// A bad command line; the message says which option and why.
+class OptionError : public Error {
+public:
+    using Error::Error;
+};
+
+enum class Target { Window, Root, WindowId };
+
+struct HackOptions {
+    Target target = Target::Window;
+    uint64_t windowId = 0; // with Target::WindowId
+    bool verbose = false;
+    bool help = false;
+    std::optional<int32_t> cycle;   // milliseconds
+    std::optional<int32_t> refresh; // milliseconds
+    std::optional<double> zoom;     // 0.01 to 1
+    std::optional<int32_t> path;    // index of sine, zigzag, average, drunken
+    std::optional<bool> sounds;
+    std::optional<int32_t> desktop; // index of normal, rotate90, ..., blur
+    std::optional<std::string> images;
+};
+
+// Arguments after the program path. Throws OptionError.
+HackOptions parseHackOptions(const std::vector<std::string>& args);
+
+// An X window id: decimal or 0x-hexadecimal, nonzero, at most 32 bits.
+std::optional<uint64_t> parseWindowId(std::string_view text);
+
+// The usage text printed for -help and after an option error.
+std::string usageText(const char* program);
+
+// Stored values (name, text) of the settings section that the options replace. The picture list
+// is not among them: it comes from a folder search (see pictureListOverrides).
+std::vector<std::pair<std::string, std::string>> sectionOverrides(const HackOptions& options);
+// The values (Count, Item0, ...) of the picture list key for `pictures`.
+std::vector<std::pair<std::string, std::string>>
+pictureListOverrides(const std::vector<std::string>& pictures);
+
+// A store for one run: reads see `overrides` over the values written during the run, over the
+// real store; writes stay in memory for the run and never reach the real store.
+class RunOnlyRegistry : public platform::Registry {
+public:
+    // Key paths as in platform::Registry; value texts become REG_SZ values.
+    using Values = std::map<std::string, std::vector<std::pair<std::string, std::string>>>;
+    RunOnlyRegistry(platform::Registry& store, const Values& overrides);
+
+    std::unique_ptr<platform::RegistryReader> read() override;
+    std::unique_ptr<platform::RegistryWriter> write() override;
+
+    // A layer of keys and values, addressed by upper-cased normalised paths and names.
+    struct Layer {
+        std::map<std::string, std::string> keys; // normalised path -> path as written
+        std::map<std::pair<std::string, std::string>, std::pair<std::string, platform::RegValue>>
+            values; // (path, NAME) -> (name as written, value)
+        void addKey(std::string_view path);
+        bool hasKey(const std::string& normalised) const;
+    };
+
+private:
+    platform::Registry& store_;
+    Layer overrides_;
+    Layer session_; // what the run wrote
+};
+
+} // namespace tarnwick::hack

@@ -1,0 +1,299 @@
+// The hack as the daemon runs it: drawing into a window it is handed, ending on SIGTERM, and
+// refusing bad options. Each test runs the real program on the test's X server.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The test picture's one colour, so that what is drawn can be told from the desktop.
+constexpr uint8_t kRed = 200, kGreen = 120, kBlue = 40;
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "tarnwick-hack-XXXXXX").string();
+        path = mkdtemp(t.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+void put16(std::string& s, uint32_t v) {
+    s += char(v & 0xFF), s += char((v >> 8) & 0xFF);
+}
+void put32(std::string& s, uint32_t v) {
+    put16(s, v & 0xFFFF), put16(s, v >> 16);
+}
+
+// A 24-bit uncompressed BMP of one colour.
+void writeBmp(const fs::path& file, int w, int h) {
+    const uint32_t row = (w * 3 + 3) & ~3u, size = 54 + row * h;
+    std::string s = "BM";
+    put32(s, size), put32(s, 0), put32(s, 54), put32(s, 40), put32(s, w), put32(s, h);
+    put16(s, 1), put16(s, 24), put32(s, 0), put32(s, row * h);
+    put32(s, 2835), put32(s, 2835), put32(s, 0), put32(s, 0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) s += char(kBlue), s += char(kGreen), s += char(kRed);
+        s.append(row - w * 3, '\0');
+    }
+    std::ofstream(file, std::ios::binary) << s;
+}
+
+struct DisplayCloser {
+    void operator()(Display* d) const { XCloseDisplay(d); }
+};
+
+// A run of the program with a home folder of its own; killed at the end if still running.
+struct Hack {
+    pid_t pid = -1;
+    int status = 0;
+    std::string stderrText;
+    int errFd = -1;
+
+    Hack(const std::vector<std::string>& args, const fs::path& home,
+         const std::vector<std::string>& extraEnv = {}) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string s = *e;
+            if (s.rfind("HOME=", 0) && s.rfind("XDG_CONFIG_HOME=", 0) &&
+                s.rfind("XSCREENSAVER_WINDOW=", 0))
+                env.push_back(s);
+        }
+        env.push_back("HOME=" + home.string());
+        env.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
+        env.push_back("SDL_AUDIODRIVER=dummy");
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<std::string> argv{TARNWICK_HACK};
+        argv.insert(argv.end(), args.begin(), args.end());
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        auto ptrs = [](std::vector<std::string>& v) {
+            std::vector<char*> p;
+            for (auto& s : v) p.push_back(s.data());
+            p.push_back(nullptr);
+            return p;
+        };
+        auto a = ptrs(argv), e = ptrs(env);
+        EXPECT_EQ(posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, a.data(), e.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        errFd = fds[0];
+    }
+    ~Hack() {
+        if (pid > 0 && running()) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        close(errFd);
+    }
+    bool running() {
+        if (pid <= 0) return false;
+        if (waitpid(pid, &status, WNOHANG) == 0) return true;
+        pid = -1;
+        return false;
+    }
+    // Waits for the end; false when it did not end within `limit`.
+    bool waitEnd(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (running())
+            if (Clock::now() > end)
+                return false;
+            else
+                std::this_thread::sleep_for(2ms);
+        char buf[4096];
+        for (ssize_t n; (n = read(errFd, buf, sizeof buf)) > 0;) stderrText.append(buf, n);
+        return true;
+    }
+    int exitCode() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+};
+
+class HackRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dpy.reset(XOpenDisplay(nullptr));
+        ASSERT_TRUE(dpy) << "no X server";
+        fs::create_directories(pictures.path / "deep");
+        writeBmp(pictures.path / "deep" / "one.bmp", 64, 48);
+    }
+
+    Window makeWindow(int w, int h) {
+        Window win =
+            XCreateSimpleWindow(dpy.get(), DefaultRootWindow(dpy.get()), 10, 10, w, h, 0, 0, 0);
+        XMapWindow(dpy.get(), win);
+        XSync(dpy.get(), False);
+        return win;
+    }
+
+    std::vector<Window> children(Window win) {
+        Window root, parent, *kids = nullptr;
+        unsigned n = 0;
+        std::vector<Window> out;
+        if (XQueryTree(dpy.get(), win, &root, &parent, &kids, &n)) out.assign(kids, kids + n);
+        if (kids) XFree(kids);
+        return out;
+    }
+
+    // Share of the window's pixels in the test picture's colour.
+    double pictureShare(Window win, int w, int h) {
+        XImage* img = XGetImage(dpy.get(), win, 0, 0, w, h, AllPlanes, ZPixmap);
+        if (!img) return 0;
+        long hits = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const unsigned long p = XGetPixel(img, x, y);
+                const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+                hits +=
+                    std::abs(r - kRed) < 8 && std::abs(g - kGreen) < 8 && std::abs(b - kBlue) < 8;
+            }
+        XDestroyImage(img);
+        return double(hits) / (double(w) * h);
+    }
+
+    // Waits until the hack's window inside `win` has the full size and shows the picture.
+    void expectDrawsFullSize(Window win, int w, int h) {
+        const auto end = Clock::now() + 10s;
+        bool full = false;
+        double share = 0;
+        while (Clock::now() < end && !(full && share > 0.9)) {
+            std::this_thread::sleep_for(50ms);
+            const auto kids = children(win);
+            full = false;
+            for (Window k : kids) {
+                XWindowAttributes a;
+                if (XGetWindowAttributes(dpy.get(), k, &a) && a.width == w && a.height == h &&
+                    a.map_state == IsViewable)
+                    full = true;
+            }
+            share = full ? pictureShare(win, w, h) : 0;
+        }
+        EXPECT_TRUE(full) << "no child window of " << w << "x" << h;
+        EXPECT_GT(share, 0.9);
+    }
+
+    std::unique_ptr<Display, DisplayCloser> dpy;
+    TempDir home, pictures;
+};
+
+TEST_F(HackRun, WindowIdDrawsThePictureAtFullSizeAndEndsOnSigterm) {
+    const Window win = makeWindow(320, 240);
+    Hack hack({"-window-id", std::to_string(win), "-images", pictures.path.string(), "-refresh",
+               "10", "-cycle", "250"},
+              home.path);
+    expectDrawsFullSize(win, 320, 240);
+    ASSERT_TRUE(hack.running()) << hack.stderrText;
+
+    kill(hack.pid, SIGTERM);
+    const auto t0 = Clock::now();
+    ASSERT_TRUE(hack.waitEnd(200ms)) << "still running 200 ms after SIGTERM";
+    EXPECT_LT(Clock::now() - t0, 200ms);
+    EXPECT_EQ(hack.exitCode(), 0) << hack.stderrText;
+    // Its window went with it, and the settings store was never written.
+    XSync(dpy.get(), False);
+    EXPECT_TRUE(children(win).empty());
+    EXPECT_FALSE(fs::exists(home.path / "config"));
+}
+
+TEST_F(HackRun, RootDrawsIntoTheDaemonsWindowAndSaysWhereTheSnapshotCameFrom) {
+    const Window win = makeWindow(200, 150);
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%lx", win);
+    Hack hack({"-root", "-verbose", "-images", pictures.path.string(), "-refresh", "10"}, home.path,
+              {std::string("XSCREENSAVER_WINDOW=") + id});
+    expectDrawsFullSize(win, 200, 150);
+    kill(hack.pid, SIGTERM);
+    ASSERT_TRUE(hack.waitEnd(2s));
+    EXPECT_EQ(hack.exitCode(), 0);
+
+    // With the desktop as the source the snapshot's origin is reported once.
+    Hack desktop({"-root", "-verbose", "-desktop", "normal"}, home.path,
+                 {std::string("XSCREENSAVER_WINDOW=") + id});
+    std::this_thread::sleep_for(1500ms);
+    kill(desktop.pid, SIGTERM);
+    ASSERT_TRUE(desktop.waitEnd(2s));
+    EXPECT_NE(desktop.stderrText.find("desktop snapshot from a grab of the screen"),
+              std::string::npos)
+        << desktop.stderrText;
+}
+
+TEST_F(HackRun, TheDesktopComesFromTheDaemonsScreenshot) {
+    // The daemon keeps what the screen showed as a pixmap on its window; the screen itself
+    // (black here) is covered by then.
+    Display* d = dpy.get();
+    const Window win = makeWindow(240, 180);
+    const Pixmap shot = XCreatePixmap(d, win, 1920, 1080, DefaultDepth(d, DefaultScreen(d)));
+    GC gc = XCreateGC(d, shot, 0, nullptr);
+    XSetForeground(d, gc, (uint32_t(kRed) << 16) | (uint32_t(kGreen) << 8) | kBlue);
+    XFillRectangle(d, shot, gc, 0, 0, 1920, 1080);
+    XFreeGC(d, gc);
+    const Atom prop = XInternAtom(d, "_XSCREENSAVER_SCREENSHOT", False);
+    XChangeProperty(d, win, prop, XA_PIXMAP, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&shot), 1);
+    XSync(d, False);
+    char id[32];
+    std::snprintf(id, sizeof id, "%lu", win);
+    Hack hack({"-root", "-verbose", "-desktop", "normal", "-refresh", "10"}, home.path,
+              {std::string("XSCREENSAVER_WINDOW=") + id});
+    expectDrawsFullSize(win, 240, 180);
+    kill(hack.pid, SIGTERM);
+    ASSERT_TRUE(hack.waitEnd(2s));
+    EXPECT_EQ(hack.exitCode(), 0);
+    EXPECT_NE(hack.stderrText.find("desktop snapshot from the daemon's screenshot"),
+              std::string::npos)
+        << hack.stderrText;
+    XFreePixmap(d, shot);
+}
+
+TEST_F(HackRun, BadOptionsExitWithCodeTwoAndAMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> env;
+    };
+    const Case cases[] = {
+        {{"-cycle", "10"}, {}},
+        {{"-refresh", "abc"}, {}},
+        {{"-zoom", "5"}, {}},
+        {{"-path", "circle"}, {}},
+        {{"-desktop", "mirror"}, {}},
+        {{"-window-id", "nope"}, {}},
+        {{"-window-id", "0x7ffffff0"}, {}}, // no such window
+        {{"-images", (pictures.path / "missing").string()}, {}},
+        {{"-frobnicate"}, {}},
+        {{"-root"}, {"XSCREENSAVER_WINDOW=garbage"}},
+    };
+    for (const Case& c : cases) {
+        Hack hack(c.args, home.path, c.env);
+        ASSERT_TRUE(hack.waitEnd(10s)) << c.args[0];
+        EXPECT_EQ(hack.exitCode(), 2) << c.args[0];
+        EXPECT_NE(hack.stderrText.find("tarnwick-hack: "), std::string::npos) << c.args[0];
+        EXPECT_NE(hack.stderrText.find("usage:"), std::string::npos) << c.args[0];
+    }
+    EXPECT_FALSE(fs::exists(home.path / "config"));
+}
+
+} // namespace
