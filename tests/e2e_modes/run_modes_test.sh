@@ -76,5 +76,25 @@ check "/p without a handle runs" $(kill -0 $pid 2>/dev/null; echo $?)
 kill -TERM $pid 2>/dev/null
 wait_end $pid 5
 
+# A stored value of another type stops the start: the "Application Error" box, then exit code 1.
+cat > "$XDG_CONFIG_HOME/tarnwick/user.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Tarnwick\TfrmConfig]
+"udCycle_Position"=dword:00000010
+REG
+"$bin" /s 2>/dev/null &
+pid=$!
+box=""
+for _ in $(seq 1 50); do
+  box=$(xdotool search --onlyvisible --name "^Application Error$" 2>/dev/null | head -1)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+check "a fatal start-up error shows the Application Error box" $([ -n "$box" ]; echo $?)
+[ -n "$box" ] && xdotool windowfocus --sync "$box" key Return 2>/dev/null
+wait_end $pid 10
+check "a fatal start-up error ends with 1 (got $rc)" $([ "$rc" = 1 ]; echo $?)
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
