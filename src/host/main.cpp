@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     const std::string executable = argc > 0 ? argv[0] : "tarnwick";
 
     QApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(kTitle);
+    // The title is the main window's caption; a display name would be appended to every caption.
+    QCoreApplication::setApplicationName("tarnwick");
     QApplication::setQuitOnLastWindowClosed(false);
 
     SaverModule module;

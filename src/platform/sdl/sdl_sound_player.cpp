@@ -79,7 +79,7 @@ std::optional<WaveClip> parseWaveClip(std::span<const uint8_t> bytes) {
 struct SdlSoundPlayer::Device {
     bool subsystem = false;
     SDL_AudioDeviceID id = 0;
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec obtained{};
     std::string driver;
 
     ~Device() { close(); }
@@ -94,7 +94,7 @@ struct SdlSoundPlayer::Device {
         want.samples = kDeviceBufferFrames;
         want.callback = nullptr; // clips are queued
         // No allowed changes: SDL converts from this format to the hardware's itself.
-        id = SDL_OpenAudioDevice(nullptr, 0, &want, &spec, 0);
+        id = SDL_OpenAudioDevice(nullptr, 0, &want, &obtained, 0);
         if (id == 0) {
             close();
             return false;
@@ -125,8 +125,8 @@ struct SdlSoundPlayer::Device {
         if (whole.size() > static_cast<size_t>(std::numeric_limits<int>::max() / 16)) return {};
         SDL_AudioCVT cvt;
         const int needed = SDL_BuildAudioCVT(&cvt, *format, static_cast<Uint8>(clip.channels),
-                                             static_cast<int>(clip.sampleRate), spec.format,
-                                             spec.channels, spec.freq);
+                                             static_cast<int>(clip.sampleRate), obtained.format,
+                                             obtained.channels, obtained.freq);
         if (needed < 0) return {};
         if (needed == 0) return whole;
         cvt.len = static_cast<int>(whole.size());
