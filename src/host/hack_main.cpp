@@ -6,6 +6,7 @@
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
 #include "platform/sdl/sdl_sound_player.h"
+#include "platform/x11/x11_daemon_screen.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
 #include "platform/x11/x11_screen.h"
@@ -19,9 +20,7 @@
 #include <QSocketNotifier>
 #include <QWindow>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <csignal>
 #include <cstdio>
@@ -154,76 +153,6 @@ private:
     bool embedded_ = false;
 };
 
-// The desktop as the daemon saw it before covering the screen: the screenshot it keeps as a
-// pixmap on its window, else a grab of the screen.
-class DaemonScreen final : public platform::Screen {
-public:
-    DaemonScreen(platform::Screen& fallback, Display* dpy, x11::XWindow window, bool verbose)
-        : fallback_(fallback), dpy_(dpy), verbose_(verbose) {
-        Atom type = None;
-        int fmt = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        x11::ErrorTrap trap(dpy);
-        if (window &&
-            XGetWindowProperty(dpy, window, x11::atom(dpy, "_XSCREENSAVER_SCREENSHOT"), 0, 1, False,
-                               XA_PIXMAP, &type, &fmt, &count, &after, &data) == Success &&
-            data && type == XA_PIXMAP && fmt == 32 && count == 1)
-            pixmap_ = *reinterpret_cast<unsigned long*>(data);
-        if (data) XFree(data);
-        Window root;
-        int x, y;
-        unsigned w, h, border, depth;
-        if (pixmap_ && XGetGeometry(dpy, pixmap_, &root, &x, &y, &w, &h, &border, &depth) &&
-            !trap.failed())
-            size_ = {static_cast<int32_t>(w), static_cast<int32_t>(h)};
-        else
-            pixmap_ = 0;
-    }
-
-    Rect virtualDesktop() override {
-        return pixmap_ ? Rect{0, 0, size_.width, size_.height} : fallback_.virtualDesktop();
-    }
-
-    void capture(const Rect& source, int32_t width, int32_t height, uint8_t* rows,
-                 std::ptrdiff_t stride) override {
-        if (verbose_)
-            std::fprintf(stderr, "%s: desktop snapshot from %s\n", kProgram,
-                         pixmap_ ? "the daemon's screenshot" : "a grab of the screen");
-        if (!pixmap_) return fallback_.capture(source, width, height, rows, stride);
-        x11::ErrorTrap trap(dpy_);
-        XImage* image =
-            XGetImage(dpy_, pixmap_, 0, 0, size_.width, size_.height, AllPlanes, ZPixmap);
-        if (!image || trap.failed()) {
-            if (image) XDestroyImage(image);
-            return fallback_.capture(source, width, height, rows, stride);
-        }
-        // Nearest pixel under each destination pixel's centre; outside the screenshot is black.
-        for (int32_t y = 0; y < height; ++y) {
-            uint8_t* out = rows + y * stride;
-            const int64_t sy = source.top + (int64_t(2 * y + 1) * source.height()) / (2 * height);
-            for (int32_t x = 0; x < width; ++x, out += 3) {
-                const int64_t sx =
-                    source.left + (int64_t(2 * x + 1) * source.width()) / (2 * width);
-                unsigned long p = 0;
-                if (sx >= 0 && sy >= 0 && sx < size_.width && sy < size_.height)
-                    p = XGetPixel(image, static_cast<int>(sx), static_cast<int>(sy));
-                out[0] = p & 0xFF;
-                out[1] = (p >> 8) & 0xFF;
-                out[2] = (p >> 16) & 0xFF;
-            }
-        }
-        XDestroyImage(image);
-    }
-
-private:
-    platform::Screen& fallback_;
-    Display* dpy_;
-    bool verbose_;
-    unsigned long pixmap_ = 0;
-    Size size_{0, 0};
-};
-
 int badUsage(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(),
                  hack::usageText(kProgram).c_str());
@@ -310,8 +239,8 @@ int main(int argc, char** argv) {
         auto windows = platform::createWindowSystem(*formWindow);
         auto saverState = platform::createSystemSaverState();
         x11::X11Screen grab;
-        DaemonScreen screen(grab, dpy, options.target == hack::Target::Window ? 0 : target,
-                            options.verbose);
+        x11::DaemonScreen screen(grab, dpy, options.target == hack::Target::Window ? 0 : target,
+                                 options.verbose, kProgram);
         platform::SdlSoundPlayer sound(soundResource);
         platform::PosixPasswordLibrary passwords;
         platform::FileRegistry store;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <spawn.h>
 #include <string>
@@ -74,17 +75,19 @@ struct Hack {
 
     Hack(const std::vector<std::string>& args, const fs::path& home,
          const std::vector<std::string>& extraEnv = {}) {
+        // Ours win over the inherited ones; no image helper is found unless a test puts one on
+        // PATH, and the daemon's window is only set where a test sets it.
+        std::map<std::string, std::string> ours{{"HOME", home.string()},
+                                                {"XDG_CONFIG_HOME", (home / "config").string()},
+                                                {"SDL_AUDIODRIVER", "dummy"},
+                                                {"PATH", (home / "bin").string()}};
+        for (const auto& e : extraEnv) ours[e.substr(0, e.find('='))] = e.substr(e.find('=') + 1);
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
-            const std::string s = *e;
-            if (s.rfind("HOME=", 0) && s.rfind("XDG_CONFIG_HOME=", 0) &&
-                s.rfind("XSCREENSAVER_WINDOW=", 0))
-                env.push_back(s);
+            const std::string s = *e, name = s.substr(0, s.find('='));
+            if (!ours.count(name) && name != "XSCREENSAVER_WINDOW") env.push_back(s);
         }
-        env.push_back("HOME=" + home.string());
-        env.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
-        env.push_back("SDL_AUDIODRIVER=dummy");
-        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        for (const auto& [name, value] : ours) env.push_back(name + "=" + value);
         std::vector<std::string> argv{TARNWICK_HACK};
         argv.insert(argv.end(), args.begin(), args.end());
         int fds[2];
@@ -230,15 +233,44 @@ TEST_F(HackRun, RootDrawsIntoTheDaemonsWindowAndSaysWhereTheSnapshotCameFrom) {
     ASSERT_TRUE(hack.waitEnd(2s));
     EXPECT_EQ(hack.exitCode(), 0);
 
-    // With the desktop as the source the snapshot's origin is reported once.
-    Hack desktop({"-root", "-verbose", "-desktop", "normal"}, home.path,
-                 {std::string("XSCREENSAVER_WINDOW=") + id});
+    // With the desktop as the source the snapshot's origin is reported once; a helper that
+    // fails leaves the screen grab.
+    Hack desktop(
+        {"-root", "-verbose", "-desktop", "normal"}, home.path,
+        {std::string("XSCREENSAVER_WINDOW=") + id, "PATH=" FAKE_HELPER_DIR, "FAKE_HELPER_EXIT=3"});
     std::this_thread::sleep_for(1500ms);
     kill(desktop.pid, SIGTERM);
     ASSERT_TRUE(desktop.waitEnd(2s));
-    EXPECT_NE(desktop.stderrText.find("desktop snapshot from a grab of the screen"),
+    const std::string line = "desktop snapshot from a grab of the screen\n";
+    const auto at = desktop.stderrText.find(line);
+    EXPECT_NE(at, std::string::npos) << desktop.stderrText;
+    EXPECT_EQ(desktop.stderrText.find(line, at + 1), std::string::npos) << "reported twice";
+}
+
+TEST_F(HackRun, WithoutAScreenshotTheDaemonsHelperPaintsTheDesktop) {
+    const Window win = makeWindow(160, 120);
+    const fs::path log = home.path / "helper-args";
+    Hack hack({"-root", "-verbose", "-desktop", "normal", "-refresh", "10"}, home.path,
+              {"XSCREENSAVER_WINDOW=" + std::to_string(win), "PATH=" FAKE_HELPER_DIR,
+               "FAKE_HELPER_LOG=" + log.string(),
+               "FAKE_HELPER_COLOR=" +
+                   std::to_string((uint32_t(kRed) << 16) | (uint32_t(kGreen) << 8) | kBlue)});
+    expectDrawsFullSize(win, 160, 120);
+    kill(hack.pid, SIGTERM);
+    ASSERT_TRUE(hack.waitEnd(2s));
+    EXPECT_EQ(hack.exitCode(), 0);
+    EXPECT_NE(hack.stderrText.find("desktop snapshot from the daemon's image helper"),
               std::string::npos)
-        << desktop.stderrText;
+        << hack.stderrText;
+    // It was handed the daemon's window and a pixmap of that window's size.
+    std::ifstream in(log);
+    std::string windowArg, pixmapArg;
+    ASSERT_TRUE(in >> windowArg >> pixmapArg);
+    EXPECT_NE(std::stoul(pixmapArg, nullptr, 0), 0u);
+    EXPECT_EQ(std::stoul(windowArg, nullptr, 0), win);
+    std::string size;
+    ASSERT_TRUE(in >> size);
+    EXPECT_EQ(size, "160x120");
 }
 
 TEST_F(HackRun, TheDesktopComesFromTheDaemonsScreenshot) {
@@ -251,7 +283,7 @@ TEST_F(HackRun, TheDesktopComesFromTheDaemonsScreenshot) {
     XSetForeground(d, gc, (uint32_t(kRed) << 16) | (uint32_t(kGreen) << 8) | kBlue);
     XFillRectangle(d, shot, gc, 0, 0, 1920, 1080);
     XFreeGC(d, gc);
-    const Atom prop = XInternAtom(d, "_XSCREENSAVER_SCREENSHOT", False);
+    const Atom prop = XInternAtom(d, "_SCREENSAVER_SCREENSHOT", False);
     XChangeProperty(d, win, prop, XA_PIXMAP, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&shot), 1);
     XSync(d, False);
