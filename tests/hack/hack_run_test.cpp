@@ -211,6 +211,14 @@ TEST_F(HackRun, WindowIdDrawsThePictureAtFullSizeAndEndsOnSigterm) {
     expectDrawsFullSize(win, 320, 240);
     ASSERT_TRUE(hack.running()) << hack.stderrText;
 
+    // Input over its window is the daemon's business: the hack goes on.
+    const std::string input = "xdotool mousemove --sync 100 100 click 1 key Escape key q "
+                              "mousemove --sync 150 120";
+    ASSERT_EQ(std::system(input.c_str()), 0);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(hack.running()) << "ended on input";
+    expectDrawsFullSize(win, 320, 240);
+
     kill(hack.pid, SIGTERM);
     const auto t0 = Clock::now();
     ASSERT_TRUE(hack.waitEnd(200ms)) << "still running 200 ms after SIGTERM";
