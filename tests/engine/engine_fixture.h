@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,13 +79,21 @@ private:
 };
 
 struct EngineWorld {
-    EngineWorld() : registry(dir / "user.reg") {}
+    EngineWorld() : registry(fileStore) {}
+    // The form reads `store` instead of the file in the temporary folder.
+    explicit EngineWorld(platform::Registry& store) : registry(store) {}
+    ~EngineWorld() {
+        if (form) form->FormClose();
+    }
 
     // Creates the form as the program entry does; the mode runs inside.
     TForm1& start(std::vector<std::string> args) {
         module.startUp(args);
         FormServices services{platform, window, args, [this] { ++terminations; },
-                              [this] { ++dialogsShown; }};
+                              [this] {
+                                  ++dialogsShown;
+                                  if (onDialog) onDialog();
+                              }};
         form = std::make_unique<TForm1>(module, std::move(services));
         return *form;
     }
@@ -97,13 +106,15 @@ struct EngineWorld {
     PatternScreen screen;
     fakes::FakeSoundPlayer sound{&log};
     fakes::FakePasswordLibrary passwords{&log};
-    platform::FileRegistry registry;
+    platform::FileRegistry fileStore{dir / "user.reg"};
+    platform::Registry& registry;
     platform::PosixFileSystem files;
     platform::Platform platform{windows, saverState, screen, sound, passwords, registry, files};
     SaverModule module;
     std::unique_ptr<TForm1> form;
     int terminations = 0;
     int dialogsShown = 0;
+    std::function<void()> onDialog; // the dialog's work, when a test needs one
 };
 
 } // namespace tarnwick::testing_support

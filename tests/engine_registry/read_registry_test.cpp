@@ -18,34 +18,7 @@ using testing_support::TempDir;
 constexpr const char* kSection = "Software\\Tarnwick\\TfrmConfig";
 constexpr const char* kList = "Software\\Tarnwick\\TfrmConfig.ListBox1_Items";
 
-// A saver form on the in-memory platform with real files and a store of the test's choosing.
-struct SaverWorld {
-    explicit SaverWorld(platform::Registry& s) : store(s) {}
-    ~SaverWorld() {
-        if (form) form->FormClose();
-    }
-
-    TForm1& start(std::vector<std::string> args, std::function<void()> dialog = {}) {
-        module.startUp(args);
-        FormServices services{platform, window, args, [] {},
-                              dialog ? std::move(dialog) : std::function<void()>([] {})};
-        form = std::make_unique<TForm1>(module, std::move(services));
-        return *form;
-    }
-
-    platform::Registry& store;
-    fakes::CallLog log;
-    fakes::FakeFormWindow window{&log};
-    fakes::FakeWindowSystem windows{&log};
-    fakes::FakeSaverState saverState{&log};
-    PatternScreen screen;
-    fakes::FakeSoundPlayer sound{&log};
-    fakes::FakePasswordLibrary passwords{&log};
-    platform::PosixFileSystem files;
-    platform::Platform platform{windows, saverState, screen, sound, passwords, store, files};
-    SaverModule module;
-    std::unique_ptr<TForm1> form;
-};
+using SaverWorld = testing_support::EngineWorld;
 
 // Whether the form's zoom table is the one `build` makes for its MaxZoom.
 bool zoomsAre(TForm1& f, void (TForm1::*build)()) {
@@ -330,7 +303,8 @@ TEST(ReadRegistry, DialogAndSaverMeetOnlyUnderTheNameTarnwick) {
             model.ListBox1_Items = {"/p/a.jpg", "/p/b.jpg"};
             storage.SaveStoredProps();
         };
-        TForm1& form = world.start({"/c"}, dialog);
+        world.onDialog = dialog;
+        TForm1& form = world.start({"/c"});
         EXPECT_EQ(form.JvThreadTimer1->Delay(), meet ? 3000 : 9000) << exe;
         EXPECT_EQ(form.MaxZoom, meet ? 0.5 : 0.75) << exe;
         EXPECT_EQ(form.PlaySounds, meet) << exe;
