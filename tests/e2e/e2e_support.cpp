@@ -1,8 +1,6 @@
 #include "e2e_support.h"
 
 #include <QDir>
-#include <QFile>
-#include <QThread>
 
 #include <cstdio>
 #include <fstream>
@@ -12,23 +10,17 @@
 namespace tarnwick::e2e {
 
 XServer::XServer(const std::string& geometry) {
-    int number = -1;
-    for (int n = 200; n < 400; ++n) {
-        if (!QFile::exists(QString("/tmp/.X%1-lock").arg(n)) &&
-            !QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n))) {
-            number = n;
-            break;
-        }
-    }
-    if (number < 0) throw std::runtime_error("no free X display");
-    display_ = ":" + std::to_string(number);
-    // -noreset: the server keeps its state when the program under test disconnects.
-    process_.start("Xvfb", {QString::fromStdString(display_), "-screen", "0",
-                            QString::fromStdString(geometry), "-nolisten", "tcp", "-noreset"});
+    // The server picks a free display itself and writes its number on stdout, so tests running
+    // side by side never race for one. -noreset: it keeps its state when a client disconnects.
+    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", QString::fromStdString(geometry),
+                            "-nolisten", "tcp", "-noreset"});
     if (!process_.waitForStarted(5000)) throw std::runtime_error("Xvfb did not start");
-    const QString socket = QString("/tmp/.X11-unix/X%1").arg(number);
-    for (int i = 0; i < 200 && !QFile::exists(socket); ++i) QThread::msleep(25);
-    if (!QFile::exists(socket)) throw std::runtime_error("Xvfb did not open its socket");
+    QByteArray number;
+    for (int i = 0; i < 100 && !number.contains('\n'); ++i)
+        if (process_.waitForReadyRead(100)) number += process_.readAllStandardOutput();
+    number = number.trimmed();
+    if (number.isEmpty()) throw std::runtime_error("Xvfb did not report its display");
+    display_ = ":" + number.toStdString();
     qputenv("DISPLAY", QByteArray::fromStdString(display_));
 }
 

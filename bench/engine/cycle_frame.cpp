@@ -1,0 +1,203 @@
+// From the picture-cycle tick to the next frame on the screen, for a 12-megapixel JPEG: the saver
+// full screen with the real window, screen, store file and thread timers, the picture list holding
+// one generated 4000x3000 photo-like JPEG. Also times reading and decoding that file alone.
+// Usage: bench_cycle_frame [CYCLES]   (under scripts/with-xvfb; needs cjpeg)
+#include "saver_rig.h"
+
+#include "imaging/bitmap.h"
+#include "imaging/jpeg_decoder.h"
+#include "imaging/picture_loader.h"
+
+#include <QGuiApplication>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tarnwick;
+using bench::Clock;
+
+constexpr int kWidth = 4000, kHeight = 3000;
+
+// Value noise summed over octaves from 512 down to 2 pixels, finer ones weaker: smooth areas with
+// detail at every scale, as in a photo. Roughly -1..1.
+std::vector<float> fractalField(int w, int h, std::mt19937& gen) {
+    std::vector<float> field(static_cast<size_t>(w) * h, 0.0f);
+    std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
+    float total = 0;
+    for (int cell = 512; cell >= 2; cell /= 2) {
+        const float amp = std::sqrt(static_cast<float>(cell));
+        total += amp;
+        const int gw = w / cell + 2, gh = h / cell + 2;
+        std::vector<float> grid(static_cast<size_t>(gw) * gh);
+        for (float& g : grid) g = uniform(gen);
+        for (int y = 0; y < h; ++y) {
+            const int gy = y / cell;
+            const float fy = static_cast<float>(y % cell) / cell;
+            const float* r0 = &grid[static_cast<size_t>(gy) * gw];
+            const float* r1 = r0 + gw;
+            float* out = &field[static_cast<size_t>(y) * w];
+            for (int x = 0; x < w; ++x) {
+                const int gx = x / cell;
+                const float fx = static_cast<float>(x % cell) / cell;
+                const float top = r0[gx] + (r0[gx + 1] - r0[gx]) * fx;
+                const float bottom = r1[gx] + (r1[gx + 1] - r1[gx]) * fx;
+                out[x] += amp * (top + (bottom - top) * fy);
+            }
+        }
+    }
+    for (float& v : field) v /= total * 0.5f;
+    return field;
+}
+
+// A photo-like picture as a quality-90 JPEG made by cjpeg (4:2:0, like a camera's), through a
+// temporary PPM beside it.
+void makePhotoJpeg(const std::string& jpegPath, const std::string& ppmPath) {
+    std::mt19937 gen(7);
+    const std::vector<float> light = fractalField(kWidth, kHeight, gen);
+    const std::vector<float> warm = fractalField(kWidth, kHeight, gen);
+    const std::vector<float> green = fractalField(kWidth, kHeight, gen);
+    std::vector<uint8_t> rgb(light.size() * 3);
+    std::uniform_int_distribution<int> grain(-5, 5);
+    auto clamp = [](float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f)); };
+    for (size_t i = 0; i < light.size(); ++i) {
+        const float l = 120 + 80 * light[i];
+        rgb[3 * i] = clamp(l + 35 * warm[i] + static_cast<float>(grain(gen)));
+        rgb[3 * i + 1] = clamp(l + 25 * green[i] + static_cast<float>(grain(gen)));
+        rgb[3 * i + 2] = clamp(l - 35 * warm[i] + static_cast<float>(grain(gen)));
+    }
+    {
+        std::ofstream ppm(ppmPath, std::ios::binary);
+        ppm << "P6\n" << kWidth << ' ' << kHeight << "\n255\n";
+        ppm.write(reinterpret_cast<const char*>(rgb.data()),
+                  static_cast<std::streamsize>(rgb.size()));
+    }
+    const std::string command = "cjpeg -quality 90 -outfile '" + jpegPath + "' '" + ppmPath + "'";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("cjpeg failed");
+    std::filesystem::remove(ppmPath);
+}
+
+void printSpread(const char* what, const std::vector<double>& ms) {
+    const bench::Spread s = bench::spreadOf(ms);
+    std::printf("%-44s %8.1f ms  (min %.1f, max %.1f, %zu runs)\n", what, s.median, s.min, s.max,
+                ms.size());
+}
+
+// One cycle as the main thread saw it.
+struct Cycle {
+    Clock::time_point tickStart, tickEnd, frameStart, frameEnd;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    bench::BenchDir dir("cycle");
+    const std::string photo = dir / "photo.jpg";
+    try {
+        makePhotoJpeg(photo, dir / "photo.ppm");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_cycle_frame: %s\n", e.what());
+        return 1;
+    }
+
+    // The decoding alone, with nothing else running: the file as LoadNextPicture reads it, and the
+    // decoder on bytes already in memory.
+    std::ifstream in(photo, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
+    std::vector<double> loads, decodes;
+    for (int i = 0; i < cycles; ++i) {
+        auto t0 = Clock::now();
+        auto loaded = LoadPicture(photo);
+        auto t1 = Clock::now();
+        loads.push_back(bench::msBetween(t0, t1));
+        loaded.reset();
+        t0 = Clock::now();
+        auto decoded = DecodeJpeg(bytes);
+        t1 = Clock::now();
+        decodes.push_back(bench::msBetween(t0, t1));
+    }
+
+    QGuiApplication app(argc, argv);
+    bench::X11SaverRig rig(dir / "user.reg");
+    // The cycle's delay only spaces the measured ticks; 20 ms is the form's refresh delay.
+    bench::writeSaverStore(rig.registry,
+                           {{kUseDesktopValue, "False"},
+                            {kCycleValue, "400"},
+                            {kRefreshValue, std::to_string(TForm1::kRefreshDesignDelay)},
+                            {kCameraPathValue, "0"},
+                            {kMaxZoomValue, "0.75"}},
+                           {photo});
+    SaverModule module;
+    module.startUp({"/s"});
+    TForm1 form(module, rig.services({"/s"}));
+    if (!module.CopyBitmap || module.CopyBitmap->width() != kWidth) {
+        std::fprintf(stderr, "bench_cycle_frame: the picture did not load\n");
+        return 1;
+    }
+
+    // The first cycle warms up; the handlers are wrapped to take the times on the main thread.
+    std::vector<Cycle> done;
+    std::optional<Cycle> pending;
+    bool lostPicture = false;
+    form.JvThreadTimer1->setOnTimer([&](TJvThreadTimer& t) {
+        Cycle c;
+        c.tickStart = Clock::now();
+        form.JvThreadTimer1Timer(t);
+        c.tickEnd = Clock::now();
+        if (!module.CopyBitmap || module.CopyBitmap->width() != kWidth) lostPicture = true;
+        pending = c;
+    });
+    form.JvThreadTimer2->setOnTimer([&](TJvThreadTimer& t) {
+        const auto start = Clock::now();
+        const long before = rig.window.frames;
+        form.JvThreadTimer2Timer(t);
+        if (!pending || rig.window.frames == before) return;
+        pending->frameStart = start;
+        pending->frameEnd = Clock::now();
+        done.push_back(*pending);
+        pending.reset();
+        if (static_cast<int>(done.size()) > cycles || lostPicture) {
+            form.FormClose();
+            QCoreApplication::exit(lostPicture ? 1 : 0);
+        }
+    });
+    QTimer::singleShot((cycles + 1) * 2000 + 10000, [] {
+        std::fprintf(stderr, "bench_cycle_frame: timed out\n");
+        QCoreApplication::exit(1);
+    });
+    const Size client = rig.window.clientSize();
+    if (app.exec() != 0) {
+        if (lostPicture) std::fprintf(stderr, "bench_cycle_frame: a cycle lost the picture\n");
+        return 1;
+    }
+
+    std::vector<double> ticks, waits, refreshes, totals;
+    for (size_t i = 1; i < done.size(); ++i) {
+        const Cycle& c = done[i];
+        ticks.push_back(bench::msBetween(c.tickStart, c.tickEnd));
+        waits.push_back(bench::msBetween(c.tickEnd, c.frameStart));
+        refreshes.push_back(bench::msBetween(c.frameStart, c.frameEnd));
+        totals.push_back(bench::msBetween(c.tickStart, c.frameEnd));
+    }
+    std::printf("picture %dx%d JPEG, %.2f MB; window %dx%d\n", kWidth, kHeight,
+                static_cast<double>(bytes.size()) / 1e6, client.width, client.height);
+    printSpread("LoadPicture alone (read + decode)", loads);
+    printSpread("DecodeJpeg alone (bytes in memory)", decodes);
+    printSpread("cycle tick (JvThreadTimer1Timer)", ticks);
+    printSpread("cycle tick end to refresh tick start", waits);
+    printSpread("refresh tick (JvThreadTimer2Timer)", refreshes);
+    printSpread("cycle tick start to frame drawn", totals);
+    return 0;
+}
