@@ -15,8 +15,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -92,10 +94,22 @@ void makePhotoJpeg(const std::string& jpegPath, const std::string& ppmPath) {
 void printSpread(const char* what, const std::vector<double>& ms,
                  const std::vector<double>& cpuMs = {}) {
     const bench::Spread s = bench::spreadOf(ms);
-    std::printf("%-40s %7.1f ms  (min %6.1f, max %6.1f)", what, s.median, s.min, s.max);
+    std::printf("%-44s %7.1f ms  (min %6.1f, max %6.1f)", what, s.median, s.min, s.max);
     if (!cpuMs.empty()) std::printf("  CPU %6.1f ms", bench::spreadOf(cpuMs).median);
     std::printf("\n");
 }
+
+// Wall and main-thread CPU times of repeated runs of one stage.
+struct Stage {
+    std::vector<double> wall, cpu;
+    template <typename F> void run(F&& stage) {
+        const auto t0 = Clock::now();
+        const double c0 = bench::threadCpuMs();
+        stage();
+        wall.push_back(bench::msBetween(t0, Clock::now()));
+        cpu.push_back(bench::threadCpuMs() - c0);
+    }
+};
 
 // One cycle as the main thread saw it.
 struct Cycle {
@@ -116,24 +130,25 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // The decoding alone, with nothing else running: the file as LoadNextPicture reads it, and the
-    // decoder on bytes already in memory.
+    // The tick's stages alone, with nothing else running: the file as LoadNextPicture reads it,
+    // the decoder on bytes already in memory, the release of the previous picture, and the first
+    // writes to a fresh block of the bitmap's size (the decoder's destination is always new).
     std::ifstream in(photo, std::ios::binary);
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
                                      std::istreambuf_iterator<char>()};
-    std::vector<double> loads, decodes, loadCpu, decodeCpu;
+    Stage load, decode, release, firstTouch;
+    const size_t bitmapBytes = static_cast<size_t>(WorkBitmap::strideFor(kWidth)) * kHeight;
+    volatile uint8_t sink = 0;
     for (int i = 0; i < cycles; ++i) {
-        auto t0 = Clock::now();
-        double c0 = bench::threadCpuMs();
-        auto loaded = LoadPicture(photo);
-        loads.push_back(bench::msBetween(t0, Clock::now()));
-        loadCpu.push_back(bench::threadCpuMs() - c0);
-        loaded.reset();
-        t0 = Clock::now();
-        c0 = bench::threadCpuMs();
-        auto decoded = DecodeJpeg(bytes);
-        decodes.push_back(bench::msBetween(t0, Clock::now()));
-        decodeCpu.push_back(bench::threadCpuMs() - c0);
+        std::unique_ptr<WorkBitmap> loaded;
+        load.run([&] { loaded = LoadPicture(photo); });
+        release.run([&] { loaded.reset(); });
+        decode.run([&] { sink = DecodeJpeg(bytes)->data()[0]; });
+        firstTouch.run([&] {
+            auto block = std::make_unique_for_overwrite<uint8_t[]>(bitmapBytes);
+            std::memset(block.get(), 0x80, bitmapBytes);
+            sink = block[bitmapBytes / 2];
+        });
     }
 
     QGuiApplication app(argc, argv);
@@ -206,8 +221,10 @@ int main(int argc, char** argv) {
     }
     std::printf("picture %dx%d JPEG, %.2f MB; window %dx%d; %d runs each\n", kWidth, kHeight,
                 static_cast<double>(bytes.size()) / 1e6, client.width, client.height, cycles);
-    printSpread("LoadPicture alone (read + decode)", loads, loadCpu);
-    printSpread("DecodeJpeg alone (bytes in memory)", decodes, decodeCpu);
+    printSpread("LoadPicture alone (read + decode)", load.wall, load.cpu);
+    printSpread("DecodeJpeg alone (bytes in memory)", decode.wall, decode.cpu);
+    printSpread("first writes to a fresh bitmap-sized block", firstTouch.wall, firstTouch.cpu);
+    printSpread("release of a decoded picture", release.wall, release.cpu);
     printSpread("cycle tick (JvThreadTimer1Timer)", ticks, tickCpu);
     printSpread("cycle tick end to refresh tick start", waits);
     printSpread("refresh tick (JvThreadTimer2Timer)", refreshes, refreshCpu);

@@ -212,8 +212,8 @@ TEST_F(HackRun, WindowIdDrawsThePictureAtFullSizeAndEndsOnSigterm) {
     ASSERT_TRUE(hack.running()) << hack.stderrText;
 
     // Input over its window is the daemon's business: the hack goes on.
-    const std::string input = "xdotool mousemove --sync 100 100 click 1 key Escape key q "
-                              "mousemove --sync 150 120";
+    const std::string input = "xdotool mousemove 100 100 sleep 0.1 click 1 key Escape key q "
+                              "mousemove 150 120";
     ASSERT_EQ(std::system(input.c_str()), 0);
     std::this_thread::sleep_for(300ms);
     ASSERT_TRUE(hack.running()) << "ended on input";
@@ -307,6 +307,62 @@ TEST_F(HackRun, TheDesktopComesFromTheDaemonsScreenshot) {
               std::string::npos)
         << hack.stderrText;
     XFreePixmap(d, shot);
+}
+
+// The hack's own top-level window, once it is mapped; 0 until then.
+Window ownWindow(Display* d) {
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    Window found = 0;
+    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n);
+    for (unsigned i = 0; i < n && !found; ++i) {
+        XWindowAttributes a;
+        char* name = nullptr;
+        if (XGetWindowAttributes(d, kids[i], &a) && a.map_state == IsViewable && a.width > 100 &&
+            XFetchName(d, kids[i], &name) && name && std::string(name) == "Tarnwick Screensaver")
+            found = kids[i];
+        if (name) XFree(name);
+    }
+    if (kids) XFree(kids);
+    return found;
+}
+
+TEST_F(HackRun, OwnWindowEndsOnQEscapeOrClosing) {
+    for (const std::string how : {"q", "Escape", "close"}) {
+        Hack hack({"-window", "-images", pictures.path.string()}, home.path);
+        Window win = 0;
+        for (int i = 0; i < 200 && !win; ++i, std::this_thread::sleep_for(50ms))
+            win = ownWindow(dpy.get());
+        ASSERT_NE(win, 0u) << how << ": no window";
+        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(hack.running()) << how;
+        if (how == "close") {
+            // What a window manager sends when the user closes the window.
+            XEvent e{};
+            e.xclient.type = ClientMessage;
+            e.xclient.window = win;
+            e.xclient.message_type = XInternAtom(dpy.get(), "WM_PROTOCOLS", False);
+            e.xclient.format = 32;
+            e.xclient.data.l[0] =
+                static_cast<long>(XInternAtom(dpy.get(), "WM_DELETE_WINDOW", False));
+            e.xclient.data.l[1] = CurrentTime;
+            XSendEvent(dpy.get(), win, False, NoEventMask, &e);
+            XSync(dpy.get(), False);
+        } else {
+            XWindowAttributes a;
+            XGetWindowAttributes(dpy.get(), win, &a);
+            // No --sync: it waits for a movement that never comes when the pointer is there.
+            const std::string move = "xdotool mousemove " + std::to_string(a.x + 50) + " " +
+                                     std::to_string(a.y + 50) + " sleep 0.1 ";
+            // Other keys and clicks leave it running.
+            ASSERT_EQ(std::system((move + "key a space click 1").c_str()), 0);
+            std::this_thread::sleep_for(300ms);
+            ASSERT_TRUE(hack.running()) << how << ": ended on another key";
+            ASSERT_EQ(std::system(("xdotool key " + how).c_str()), 0);
+        }
+        ASSERT_TRUE(hack.waitEnd(3s)) << how << ": still running";
+        EXPECT_EQ(hack.exitCode(), 0) << how << hack.stderrText;
+    }
 }
 
 TEST_F(HackRun, BadOptionsExitWithCodeTwoAndAMessage) {
