@@ -44,6 +44,17 @@ xdotool click 1
 wait_end $pid 5
 check "/s ends with 0 on a click (got $rc)" $([ "$rc" = 0 ]; echo $?)
 
+# The first visible window titled $1, waited for up to 5 s; empty when none shows.
+wait_window() {
+  local w=""
+  for _ in $(seq 1 50); do
+    w=$(xdotool search --onlyvisible --name "^$1$" 2>/dev/null | head -1)
+    [ -n "$w" ] && break
+    sleep 0.1
+  done
+  echo "$w"
+}
+
 # Password change: no provider on Linux, it ends by itself.
 "$bin" /a 1234 2>/dev/null &
 pid=$!
@@ -53,12 +64,7 @@ check "/a 1234 ends by itself with 0 (got $rc)" $([ "$rc" = 0 ]; echo $?)
 # Configuration: one settings dialog; the program ends when it is closed.
 "$bin" /c 2>/dev/null &
 pid=$!
-dialog=""
-for _ in $(seq 1 50); do
-  dialog=$(xdotool search --onlyvisible --name "^Tarnwick Settings$" 2>/dev/null | head -1)
-  [ -n "$dialog" ] && break
-  sleep 0.1
-done
+dialog=$(wait_window "Tarnwick Settings")
 check "/c shows the settings dialog" $([ -n "$dialog" ]; echo $?)
 count=$(xdotool search --onlyvisible --name "^Tarnwick Settings$" 2>/dev/null | wc -l)
 check "/c shows it once (saw $count)" $([ "$count" -eq 1 ]; echo $?)
@@ -85,12 +91,7 @@ REGEDIT4
 REG
 "$bin" /s 2>/dev/null &
 pid=$!
-box=""
-for _ in $(seq 1 50); do
-  box=$(xdotool search --onlyvisible --name "^Application Error$" 2>/dev/null | head -1)
-  [ -n "$box" ] && break
-  sleep 0.1
-done
+box=$(wait_window "Application Error")
 check "a fatal start-up error shows the Application Error box" $([ -n "$box" ]; echo $?)
 [ -n "$box" ] && xdotool windowfocus --sync "$box" key Return 2>/dev/null
 wait_end $pid 10
