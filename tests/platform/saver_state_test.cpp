@@ -143,7 +143,8 @@ TEST(SystemSaverState, InhibitsTheDesktopSaverAndReleasesItWithItsCookie) {
     EXPECT_EQ(service.calls(), expected);
 }
 
-TEST(SystemSaverState, NoDesktopSaverOnTheBusIsNoError) {
+// Without anyone to inhibit, starting is reported as not done, stopping as done, and quickly.
+void expectRunsWithoutADesktopSaver() {
     X11SystemSaverState state;
     QElapsedTimer timer;
     timer.start();
@@ -153,15 +154,13 @@ TEST(SystemSaverState, NoDesktopSaverOnTheBusIsNoError) {
     EXPECT_LT(timer.elapsed(), 1000);
 }
 
+TEST(SystemSaverState, NoDesktopSaverOnTheBusIsNoError) {
+    expectRunsWithoutADesktopSaver();
+}
+
 // Run with DBUS_SESSION_BUS_ADDRESS naming no bus.
 TEST(NoBus, RunningStateStillWorks) {
-    X11SystemSaverState state;
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_FALSE(state.setScreenSaverRunning(true));
-    EXPECT_FALSE(state.inhibitCookie().has_value());
-    EXPECT_TRUE(state.setScreenSaverRunning(false));
-    EXPECT_LT(timer.elapsed(), 1000);
+    expectRunsWithoutADesktopSaver();
 }
 
 } // namespace
