@@ -5,6 +5,7 @@
 #include "engine/scrsavermain.h"
 #include "fakes/fake_sound.h"
 #include "fakes/fakes.h"
+#include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
 #include "platform/x11/x11_platform.h"
@@ -39,39 +40,14 @@ inline double threadCpuMs() {
 }
 
 // Passes everything to the real window and counts the frames it shows.
-class CountingWindow : public platform::FormWindow {
+class CountingWindow : public platform::FormWindowProxy {
 public:
-    explicit CountingWindow(platform::FormWindow& w) : w_(w) {}
+    using FormWindowProxy::FormWindowProxy;
     long frames = 0;
-    void setListener(platform::InputListener* l) override { w_.setListener(l); }
-    void setTitle(const std::string& t) override { w_.setTitle(t); }
-    bool visible() const override { return w_.visible(); }
-    void show() override { w_.show(); }
-    void close() override { w_.close(); }
-    platform::WindowState windowState() const override { return w_.windowState(); }
-    void setWindowState(platform::WindowState s) override { w_.setWindowState(s); }
-    void setBorderless() override { w_.setBorderless(); }
-    void setStayOnTop() override { w_.setStayOnTop(); }
-    Rect geometry() const override { return w_.geometry(); }
-    void setGeometry(const Rect& r) override { w_.setGeometry(r); }
-    Size clientSize() const override { return w_.clientSize(); }
-    Size screenSize() const override { return w_.screenSize(); }
-    bool hasHandle() const override { return w_.hasHandle(); }
-    platform::WindowId handle() override { return w_.handle(); }
-    void embedInto(platform::WindowId p) override { w_.embedInto(p); }
-    platform::WindowProc windowProc() const override { return w_.windowProc(); }
-    void setWindowProc(platform::WindowProc p) override { w_.setWindowProc(std::move(p)); }
-    intptr_t sendMessage(uint32_t m, uintptr_t wp, intptr_t lp) override {
-        return w_.sendMessage(m, wp, lp);
-    }
-    FrameView beginFrame() override { return w_.beginFrame(); }
     void endFrame() override {
-        w_.endFrame();
+        inner_.endFrame();
         ++frames;
     }
-
-private:
-    platform::FormWindow& w_;
 };
 
 // A fresh folder under /tmp, removed with everything in it.

@@ -2,6 +2,7 @@
 // the daemon hands over (or into a window of our own), with settings overridden for this run.
 #include "engine/scrsavermain.h"
 #include "host/hack_options.h"
+#include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
@@ -105,50 +106,28 @@ Size windowSize(Display* dpy, x11::XWindow window) {
 
 // The form's window, kept at the full size of the window it is embedded in: the saver's preview
 // mode would otherwise make it the preview area's 152x112.
-class FullSizeWindow final : public platform::FormWindow {
+class FullSizeWindow final : public platform::FormWindowProxy {
 public:
     FullSizeWindow(platform::FormWindow& inner, std::function<Size()> parentSize)
-        : inner_(inner), parentSize_(std::move(parentSize)) {}
+        : FormWindowProxy(inner), parentSize_(std::move(parentSize)) {}
 
     void fitParent() {
         const Size s = parentSize_();
         if (s.width > 0 && s.height > 0) inner_.setGeometry({0, 0, s.width, s.height});
     }
 
-    void setListener(platform::InputListener* l) override { inner_.setListener(l); }
-    void setTitle(const std::string& t) override { inner_.setTitle(t); }
-    bool visible() const override { return inner_.visible(); }
-    void show() override { inner_.show(); }
-    void close() override { inner_.close(); }
-    platform::WindowState windowState() const override { return inner_.windowState(); }
-    void setWindowState(platform::WindowState s) override { inner_.setWindowState(s); }
-    void setBorderless() override { inner_.setBorderless(); }
-    void setStayOnTop() override { inner_.setStayOnTop(); }
-    Rect geometry() const override { return inner_.geometry(); }
     void setGeometry(const Rect& r) override {
         if (embedded_)
             fitParent();
         else
             inner_.setGeometry(r);
     }
-    Size clientSize() const override { return inner_.clientSize(); }
-    Size screenSize() const override { return inner_.screenSize(); }
-    bool hasHandle() const override { return inner_.hasHandle(); }
-    platform::WindowId handle() override { return inner_.handle(); }
     void embedInto(platform::WindowId parent) override {
         inner_.embedInto(parent);
         embedded_ = true;
     }
-    platform::WindowProc windowProc() const override { return inner_.windowProc(); }
-    void setWindowProc(platform::WindowProc p) override { inner_.setWindowProc(std::move(p)); }
-    intptr_t sendMessage(uint32_t m, uintptr_t w, intptr_t l) override {
-        return inner_.sendMessage(m, w, l);
-    }
-    FrameView beginFrame() override { return inner_.beginFrame(); }
-    void endFrame() override { inner_.endFrame(); }
 
 private:
-    platform::FormWindow& inner_;
     std::function<Size()> parentSize_;
     bool embedded_ = false;
 };

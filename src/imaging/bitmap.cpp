@@ -3,7 +3,10 @@
 #include "platform/error.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
 #include <utility>
 
 namespace tarnwick {
@@ -12,9 +15,23 @@ namespace {
 
 constexpr std::ptrdiff_t kSpareBytes = 4;
 
-std::unique_ptr<uint8_t[]> allocatePixels(std::ptrdiff_t stride, int32_t height) {
-    return std::make_unique_for_overwrite<uint8_t[]>(
-        static_cast<size_t>(stride * height + kSpareBytes));
+// A decoded photo is tens of megabytes, each a fresh mapping; touching it 4 KiB page by page costs
+// more than decoding it on some machines, so large blocks ask for transparent huge pages.
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kHugeFrom = 2 * kHugePage;
+
+WorkBitmap::Pixels allocatePixels(std::ptrdiff_t stride, int32_t height) {
+    const size_t size = static_cast<size_t>(stride * height + kSpareBytes);
+    void* block = nullptr;
+    if (size >= kHugeFrom) {
+        block = std::aligned_alloc(kHugePage, (size + kHugePage - 1) / kHugePage * kHugePage);
+        // Only advice: without huge pages the block is an ordinary one.
+        if (block) madvise(block, size, MADV_HUGEPAGE);
+    } else {
+        block = std::malloc(size);
+    }
+    if (!block) throw std::bad_alloc();
+    return WorkBitmap::Pixels(static_cast<uint8_t*>(block));
 }
 
 } // namespace

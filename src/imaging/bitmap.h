@@ -2,6 +2,7 @@
 // The working bitmap: 24 bits per pixel, rows of blue, green, red bytes padded to 4 bytes.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <span>
 
@@ -18,6 +19,11 @@ void checkBitmapSize(int64_t width, int64_t height, int64_t maxPixels = kMaxBitm
 
 class WorkBitmap {
 public:
+    struct FreePixels {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    using Pixels = std::unique_ptr<uint8_t[], FreePixels>;
+
     WorkBitmap() = default;
     WorkBitmap(WorkBitmap&& other) noexcept;
     WorkBitmap& operator=(WorkBitmap&& other) noexcept;
@@ -54,7 +60,7 @@ private:
     std::ptrdiff_t stride_ = 0;
     // Rows plus 4 spare bytes, so that the frame path may load a whole 32-bit word at the last
     // pixel.
-    std::unique_ptr<uint8_t[]> pixels_;
+    Pixels pixels_;
 };
 
 // A new, empty (0 by 0) working bitmap.
