@@ -2,6 +2,7 @@
 #include "x11_test_support.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcessEnvironment>
 
@@ -245,19 +246,34 @@ TEST_F(SaverWindowTest, FullScreenSaverShowsItsPicture) {
     const unsigned long window = waitForSaverWindow();
     ASSERT_NE(window, 0u) << saver.errorOutput();
     // The first frame, however busy the machine; from then on the window is never black.
+    QElapsedTimer firstFrame;
+    firstFrame.start();
     for (int i = 0; i < 100; ++i) {
         const std::vector<uint32_t> pixels = other->windowPixels(window);
         if (!pixels.empty() && std::count(pixels.begin(), pixels.end(), 0u) == 0) break;
         pump(100);
     }
+    const qint64 firstFrameMs = firstFrame.elapsed();
     // The camera glides and zooms: over a few moments it shows many of the picture's colours,
     // and never black. The widest of those views is the one worth keeping.
+    // A read of the window that the server answers mid-change may come back black once on a
+    // loaded machine; it is read again, and a second such read fails the test.
     std::vector<uint32_t> widest;
     size_t most = 0;
+    int blackReads = 0;
+    auto blackPixels = [](const std::vector<uint32_t>& p) {
+        return std::count(p.begin(), p.end(), 0u);
+    };
     for (int i = 0; i < 12; ++i) {
         std::vector<uint32_t> pixels = other->windowPixels(window);
         ASSERT_EQ(pixels.size(), 1920u * 1080u);
-        EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0u), 0);
+        if (blackPixels(pixels) != 0 && blackReads++ == 0) {
+            pump(100);
+            pixels = other->windowPixels(window);
+            ASSERT_EQ(pixels.size(), 1920u * 1080u);
+        }
+        EXPECT_EQ(blackPixels(pixels), 0)
+            << "sample " << i << ", " << firstFrameMs << " ms after the window showed";
         if (const size_t n = distinctColours(pixels); n > most) {
             most = n;
             widest = std::move(pixels);
