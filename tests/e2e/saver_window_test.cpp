@@ -256,8 +256,8 @@ TEST_F(SaverWindowTest, FullScreenSaverShowsItsPicture) {
     const qint64 firstFrameMs = firstFrame.elapsed();
     // The camera glides and zooms: over a few moments it shows many of the picture's colours,
     // and never black. The widest of those views is the one worth keeping.
-    // A read of the window that the server answers mid-change may come back black once on a
-    // loaded machine; it is read again, and a second such read fails the test.
+    // Once, in a sanitizer build on a loaded machine, one read came back all black, which a
+    // steady 250 ms cycle never showed here; such a read is taken again, a second one fails.
     std::vector<uint32_t> widest;
     size_t most = 0;
     int blackReads = 0;
