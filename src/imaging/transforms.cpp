@@ -257,20 +257,18 @@ Lookup statedLookup(const WarpJob& j, float dx, float dy, float r) {
     fx = fx + j.mid_x;
     fy = fy + j.mid_y;
     Lookup l{static_cast<int32_t>(fx), static_cast<int32_t>(fy), 0, 0, 0, 0};
-    if (fy >= 0) {
-        l.wy1 = fy - static_cast<float>(l.ify);
-        l.wy0 = 1 - l.wy1;
-    } else {
-        l.wy0 = static_cast<float>(l.ify) - fy;
-        l.wy1 = 1 - l.wy0;
-    }
-    if (fx >= 0) {
-        l.wx1 = fx - static_cast<float>(l.ifx);
-        l.wx0 = 1 - l.wx1;
-    } else {
-        l.wx0 = static_cast<float>(l.ifx) - fx;
-        l.wx1 = 1 - l.wx0;
-    }
+    // The weights of the two neighbours; truncation towards zero turns them round below 0.
+    auto weigh = [](float f, int32_t i, float& w0, float& w1) {
+        if (f >= 0) {
+            w1 = f - static_cast<float>(i);
+            w0 = 1 - w1;
+        } else {
+            w0 = static_cast<float>(i) - f;
+            w1 = 1 - w0;
+        }
+    };
+    weigh(fy, l.ify, l.wy0, l.wy1);
+    weigh(fx, l.ifx, l.wx0, l.wx1);
     return l;
 }
 

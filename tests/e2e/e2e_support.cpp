@@ -127,17 +127,6 @@ int Saver::exitCode() const {
     return process_.exitCode();
 }
 
-std::string tool(const std::string& program, const std::vector<std::string>& args, int* exitCode) {
-    QProcess process;
-    QStringList list;
-    for (const auto& a : args) list << QString::fromStdString(a);
-    process.start(QString::fromStdString(program), list);
-    process.waitForFinished(10000);
-    if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return process.readAllStandardOutput().toStdString();
-}
-
 std::string xwininfoField(const std::string& output, const std::string& label) {
     std::istringstream lines(output);
     std::string line;

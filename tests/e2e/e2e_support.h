@@ -58,10 +58,6 @@ private:
     QProcess process_;
 };
 
-// Output of a command-line tool run on the current DISPLAY.
-std::string tool(const std::string& program, const std::vector<std::string>& args,
-                 int* exitCode = nullptr);
-
 // The value after "<label>:" in xwininfo's output ("Width", "Map State"...).
 std::string xwininfoField(const std::string& output, const std::string& label);
 

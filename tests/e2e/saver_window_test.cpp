@@ -18,6 +18,7 @@ namespace {
 using testing::OtherClient;
 using testing::pump;
 using testing::pumpUntil;
+using testing::runTool;
 
 constexpr const char* kTitle = "Tarnwick Screensaver";
 constexpr uint32_t kPictureColour = 0x3080C0;
@@ -47,7 +48,7 @@ protected:
         std::string out;
         const bool shown = pumpUntil(
             [&] {
-                out = tool("xwininfo", {"-name", kTitle});
+                out = runTool("xwininfo", {"-name", kTitle});
                 return xwininfoField(out, "Map State") == "IsViewable";
             },
             10000);
@@ -59,7 +60,7 @@ protected:
 
     void input(const std::vector<std::string>& args) {
         int rc = -1;
-        tool("xdotool", args, &rc);
+        runTool("xdotool", args, &rc);
         ASSERT_EQ(rc, 0);
     }
 
@@ -95,7 +96,8 @@ TEST_F(SaverWindowTest, FullScreenSaverCoversTheScreenAndEndsOnKeyOrClick) {
         const auto stack = other->children(other->root());
         EXPECT_LT(std::find(stack.begin(), stack.end(), app),
                   std::find(stack.begin(), stack.end(), window));
-        const std::string state = tool("xprop", {"-id", std::to_string(window), "_NET_WM_STATE"});
+        const std::string state =
+            runTool("xprop", {"-id", std::to_string(window), "_NET_WM_STATE"});
         EXPECT_NE(state.find("_NET_WM_STATE_ABOVE"), std::string::npos) << state;
         EXPECT_NE(state.find("_NET_WM_STATE_SKIP_TASKBAR"), std::string::npos) << state;
 
@@ -125,7 +127,7 @@ TEST_F(SaverWindowTest, FullScreenSaverCoversTheScreenAndEndsOnKeyOrClick) {
 TEST_F(SaverWindowTest, ServerSaverStaysOffWhileTheSaverRunsAndWorksAfterwards) {
     const Profile profile(64, 64, [](int, int) { return kPictureColour; });
     int rc = -1;
-    tool("xset", {"s", "1"}, &rc);
+    runTool("xset", {"s", "1"}, &rc);
     ASSERT_EQ(rc, 0);
     {
         Saver saver(profile, {"/s"});
@@ -134,7 +136,7 @@ TEST_F(SaverWindowTest, ServerSaverStaysOffWhileTheSaverRunsAndWorksAfterwards) 
         EXPECT_NE(other->serverSaverState(), kServerSaverOn);
 
         // An explicit request to start the server's saver is refused while this one runs.
-        tool("xset", {"s", "activate"}, &rc);
+        runTool("xset", {"s", "activate"}, &rc);
         EXPECT_TRUE(pumpUntil([&] { return other->serverSaverState() != kServerSaverOn; }));
         pump(300);
         EXPECT_NE(other->serverSaverState(), kServerSaverOn);
@@ -155,7 +157,7 @@ TEST_F(SaverWindowTest, PreviewDrawsIntoItsParentUntilTheParentGoes) {
     std::string tree;
     ASSERT_TRUE(pumpUntil(
         [&] {
-            tree = tool("xwininfo", {"-tree", "-id", std::to_string(parent)});
+            tree = runTool("xwininfo", {"-tree", "-id", std::to_string(parent)});
             return tree.find("1 child:") != std::string::npos &&
                    tree.find("152x112+0+0") != std::string::npos;
         },
@@ -207,9 +209,9 @@ TEST_F(SaverWindowTest, PasswordRequestEndsAtOnce) {
 TEST(SaverWindowMonitors, FullScreenSaverCoversTheWholeVirtualDesktop) {
     XServer server("3840x1080x24");
     int rc = -1;
-    tool("xrandr", {"--setmonitor", "L", "1920/500x1080/280+0+0", "screen"}, &rc);
+    runTool("xrandr", {"--setmonitor", "L", "1920/500x1080/280+0+0", "screen"}, &rc);
     ASSERT_EQ(rc, 0);
-    tool("xrandr", {"--setmonitor", "R", "1920/500x1080/280+1920+0", "none"}, &rc);
+    runTool("xrandr", {"--setmonitor", "R", "1920/500x1080/280+1920+0", "none"}, &rc);
     ASSERT_EQ(rc, 0);
     OtherClient other;
     const Profile profile(64, 64, [](int, int) { return kPictureColour; });
@@ -217,7 +219,7 @@ TEST(SaverWindowMonitors, FullScreenSaverCoversTheWholeVirtualDesktop) {
     std::string info;
     ASSERT_TRUE(pumpUntil(
         [&] {
-            info = tool("xwininfo", {"-name", kTitle});
+            info = runTool("xwininfo", {"-name", kTitle});
             return xwininfoField(info, "Map State") == "IsViewable";
         },
         10000))
@@ -229,7 +231,7 @@ TEST(SaverWindowMonitors, FullScreenSaverCoversTheWholeVirtualDesktop) {
         return other.screenPixel(100, 100) == kPictureColour &&
                other.screenPixel(3839, 1079) == kPictureColour;
     }));
-    tool("xdotool", {"key", "a"}, &rc);
+    runTool("xdotool", {"key", "a"}, &rc);
     ASSERT_TRUE(saver.waitForExit(5000));
     EXPECT_EQ(saver.exitCode(), 0);
 }

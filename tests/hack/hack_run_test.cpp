@@ -38,6 +38,7 @@ constexpr std::chrono::milliseconds kTermLimit{200};
 
 // The test picture's one colour, so that what is drawn can be told from the desktop.
 constexpr uint8_t kRed = 200, kGreen = 120, kBlue = 40;
+constexpr unsigned long kPixel = (unsigned long)kRed << 16 | kGreen << 8 | kBlue;
 
 struct TempDir {
     fs::path path;
@@ -206,6 +207,29 @@ protected:
         EXPECT_GT(share, 0.9);
     }
 
+    // The hack's own top-level window, once it is mapped; 0 until then.
+    Window ownWindow() {
+        for (Window w : children(DefaultRootWindow(dpy.get()))) {
+            XWindowAttributes a;
+            char* name = nullptr;
+            const bool ours = XGetWindowAttributes(dpy.get(), w, &a) && a.map_state == IsViewable &&
+                              a.width > 100 && XFetchName(dpy.get(), w, &name) && name &&
+                              std::string(name) == "Tarnwick Screensaver";
+            if (name) XFree(name);
+            if (ours) return w;
+        }
+        return 0;
+    }
+
+    // Ends the run with SIGTERM; it must end cleanly, having said where its desktop came from.
+    static void expectEndsSayingSource(Hack& hack, const std::string& source) {
+        kill(hack.pid, SIGTERM);
+        ASSERT_TRUE(hack.waitEnd(2s));
+        EXPECT_EQ(hack.exitCode(), 0);
+        EXPECT_NE(hack.stderrText.find("desktop snapshot from " + source), std::string::npos)
+            << hack.stderrText;
+    }
+
     std::unique_ptr<Display, DisplayCloser> dpy;
     TempDir home, pictures;
 };
@@ -268,16 +292,9 @@ TEST_F(HackRun, WithoutAScreenshotTheDaemonsHelperPaintsTheDesktop) {
     const fs::path log = home.path / "helper-args";
     Hack hack({"-root", "-verbose", "-desktop", "normal", "-refresh", "10"}, home.path,
               {"XSCREENSAVER_WINDOW=" + std::to_string(win), "PATH=" FAKE_HELPER_DIR,
-               "FAKE_HELPER_LOG=" + log.string(),
-               "FAKE_HELPER_COLOR=" +
-                   std::to_string((uint32_t(kRed) << 16) | (uint32_t(kGreen) << 8) | kBlue)});
+               "FAKE_HELPER_LOG=" + log.string(), "FAKE_HELPER_COLOR=" + std::to_string(kPixel)});
     expectDrawsFullSize(win, 160, 120);
-    kill(hack.pid, SIGTERM);
-    ASSERT_TRUE(hack.waitEnd(2s));
-    EXPECT_EQ(hack.exitCode(), 0);
-    EXPECT_NE(hack.stderrText.find("desktop snapshot from the daemon's image helper"),
-              std::string::npos)
-        << hack.stderrText;
+    expectEndsSayingSource(hack, "the daemon's image helper");
     // It was handed the daemon's window and a pixmap of that window's size.
     std::ifstream in(log);
     std::string windowArg, pixmapArg;
@@ -296,7 +313,7 @@ TEST_F(HackRun, TheDesktopComesFromTheDaemonsScreenshot) {
     const Window win = makeWindow(240, 180);
     const Pixmap shot = XCreatePixmap(d, win, 1920, 1080, DefaultDepth(d, DefaultScreen(d)));
     GC gc = XCreateGC(d, shot, 0, nullptr);
-    XSetForeground(d, gc, (uint32_t(kRed) << 16) | (uint32_t(kGreen) << 8) | kBlue);
+    XSetForeground(d, gc, kPixel);
     XFillRectangle(d, shot, gc, 0, 0, 1920, 1080);
     XFreeGC(d, gc);
     const Atom prop = XInternAtom(d, "_SCREENSAVER_SCREENSHOT", False);
@@ -308,39 +325,15 @@ TEST_F(HackRun, TheDesktopComesFromTheDaemonsScreenshot) {
     Hack hack({"-root", "-verbose", "-desktop", "normal", "-refresh", "10"}, home.path,
               {std::string("XSCREENSAVER_WINDOW=") + id});
     expectDrawsFullSize(win, 240, 180);
-    kill(hack.pid, SIGTERM);
-    ASSERT_TRUE(hack.waitEnd(2s));
-    EXPECT_EQ(hack.exitCode(), 0);
-    EXPECT_NE(hack.stderrText.find("desktop snapshot from the daemon's screenshot"),
-              std::string::npos)
-        << hack.stderrText;
+    expectEndsSayingSource(hack, "the daemon's screenshot");
     XFreePixmap(d, shot);
-}
-
-// The hack's own top-level window, once it is mapped; 0 until then.
-Window ownWindow(Display* d) {
-    Window root, parent, *kids = nullptr;
-    unsigned n = 0;
-    Window found = 0;
-    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n);
-    for (unsigned i = 0; i < n && !found; ++i) {
-        XWindowAttributes a;
-        char* name = nullptr;
-        if (XGetWindowAttributes(d, kids[i], &a) && a.map_state == IsViewable && a.width > 100 &&
-            XFetchName(d, kids[i], &name) && name && std::string(name) == "Tarnwick Screensaver")
-            found = kids[i];
-        if (name) XFree(name);
-    }
-    if (kids) XFree(kids);
-    return found;
 }
 
 TEST_F(HackRun, OwnWindowEndsOnQEscapeOrClosing) {
     for (const std::string how : {"q", "Escape", "close"}) {
         Hack hack({"-window", "-images", pictures.path.string()}, home.path);
         Window win = 0;
-        for (int i = 0; i < 200 && !win; ++i, std::this_thread::sleep_for(50ms))
-            win = ownWindow(dpy.get());
+        for (int i = 0; i < 200 && !win; ++i, std::this_thread::sleep_for(50ms)) win = ownWindow();
         ASSERT_NE(win, 0u) << how << ": no window";
         std::this_thread::sleep_for(300ms);
         ASSERT_TRUE(hack.running()) << how;

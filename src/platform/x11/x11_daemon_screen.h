@@ -27,9 +27,8 @@ public:
     void capture(const Rect& source, int32_t width, int32_t height, uint8_t* rows,
                  std::ptrdiff_t stride) override;
 
-    Source source();
-
 private:
+    Source source();
     bool takeScreenshot();
     bool runHelper();
 
