@@ -1,11 +1,15 @@
 #include "imaging/bmp_decoder.h"
 
+#include "imaging/picture_loader.h"
 #include "platform/error.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
+#include <climits>
 #include <cstring>
+#include <sys/uio.h>
 
 namespace tarnwick {
 
@@ -24,6 +28,9 @@ enum Compression : uint32_t {
 };
 
 constexpr size_t kFileHeaderSize = 14;
+// The header, the largest bit-field masks and a full colour table all lie in the file's first
+// bytes.
+constexpr size_t kHeadBytes = kFileHeaderSize + 124 + 16 + 256 * 4;
 
 // Little-endian fields, every read checked against the end of the data.
 class Bytes {
@@ -84,7 +91,8 @@ struct Header {
     std::array<uint32_t, 3> masks{}; // red, green, blue
 };
 
-Header readHeader(const Bytes& in) {
+// `in` holds at least the file's first kHeadBytes bytes (or all of a shorter file).
+Header readHeader(const Bytes& in, uint64_t fileSize) {
     const uint8_t* magic = in.at(0, 2);
     if (magic[0] != 'B' || magic[1] != 'M') invalid();
     Header h;
@@ -151,7 +159,7 @@ Header readHeader(const Bytes& in) {
         invalid();
     }
     h.paletteStart = afterHeader;
-    if (h.pixelStart < afterHeader || h.pixelStart > in.size()) invalid();
+    if (h.pixelStart < afterHeader || h.pixelStart > fileSize) invalid();
     return h;
 }
 
@@ -216,38 +224,198 @@ void convertRow(const uint8_t* in, uint8_t* out, const Header& h, const Palette&
     }
 }
 
-void decodeUncompressed(const Bytes& in, const Header& h, const Palette& palette, WorkBitmap& out) {
+// Rows decoded between two looks at the stop token.
+constexpr int32_t kRowsPerStep = 64;
+// The most a palette or bit-field picture reads from the file at once.
+constexpr uint64_t kChunkBytes = 256 << 10;
+
+// A read buffer kept for one decode and not cleared: every byte used is read into it first.
+class Scratch {
+public:
+    uint8_t* get(size_t size) {
+        if (size > size_) {
+            buffer_ = std::make_unique_for_overwrite<uint8_t[]>(size);
+            size_ = size;
+        }
+        return buffer_.get();
+    }
+
+private:
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t size_ = 0;
+};
+
+// Where the pixels come from. Callers check that what they ask for lies inside size().
+class Source {
+public:
+    explicit Source(uint64_t size) : size_(size) {}
+    virtual ~Source() = default;
+    uint64_t size() const { return size_; }
+    // `count` bytes at `offset`: a pointer into the data, or into `scratch` once read there.
+    virtual const uint8_t* bytes(uint64_t offset, size_t count, Scratch& scratch) = 0;
+    // Consecutive rows of `rowBytes` bytes from `offset` on, each into its own destination.
+    virtual void rowsInto(uint64_t offset, size_t rowBytes, std::span<uint8_t* const> rows) = 0;
+
+private:
+    uint64_t size_;
+};
+
+class MemorySource final : public Source {
+public:
+    explicit MemorySource(std::span<const uint8_t> data) : Source(data.size()), data_(data) {}
+    const uint8_t* bytes(uint64_t offset, size_t, Scratch&) override {
+        return data_.data() + offset;
+    }
+    void rowsInto(uint64_t offset, size_t rowBytes, std::span<uint8_t* const> rows) override {
+        for (uint8_t* row : rows) {
+            std::memcpy(row, data_.data() + offset, rowBytes);
+            offset += rowBytes;
+        }
+    }
+
+private:
+    std::span<const uint8_t> data_;
+};
+
+class FileSource final : public Source {
+public:
+    FileSource(int fd, uint64_t size, const std::string& path)
+        : Source(size), fd_(fd), path_(path) {}
+    const uint8_t* bytes(uint64_t offset, size_t count, Scratch& scratch) override {
+        uint8_t* buffer = scratch.get(count);
+        iovec one{buffer, count};
+        read(offset, {&one, 1});
+        return buffer;
+    }
+    void rowsInto(uint64_t offset, size_t rowBytes, std::span<uint8_t* const> rows) override {
+        std::array<iovec, kRowsPerStep> parts{};
+        for (size_t done = 0; done < rows.size();) {
+            const size_t n = std::min(rows.size() - done, parts.size());
+            for (size_t i = 0; i < n; ++i) parts[i] = {rows[done + i], rowBytes};
+            read(offset + rowBytes * done, {parts.data(), n});
+            done += n;
+        }
+    }
+
+private:
+    // Fills every part in turn; a file that ends early (it shrank since it was opened) is not a
+    // valid bitmap.
+    void read(uint64_t offset, std::span<iovec> parts) {
+        for (size_t first = 0;;) {
+            while (first < parts.size() && parts[first].iov_len == 0) ++first;
+            if (first == parts.size()) return;
+            const ssize_t got =
+                ::preadv(fd_, parts.data() + first,
+                         static_cast<int>(std::min<size_t>(parts.size() - first, IOV_MAX)),
+                         static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) cannotOpenPicture(path_, std::strerror(errno));
+            if (got == 0) invalid();
+            offset += static_cast<uint64_t>(got);
+            for (size_t left = static_cast<size_t>(got); left > 0;) {
+                const size_t take = std::min(left, parts[first].iov_len);
+                parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + take;
+                parts[first].iov_len -= take;
+                left -= take;
+                if (parts[first].iov_len == 0) ++first;
+            }
+        }
+    }
+
+    int fd_;
+    const std::string& path_;
+};
+
+uint64_t rowBytesOf(const Header& h) {
+    return ((static_cast<uint64_t>(h.width) * h.bitCount + 31) / 32) * 4;
+}
+
+bool runLength(const Header& h) {
+    return h.compression == kRle8 || h.compression == kRle4;
+}
+
+// Everything decided before a byte of pixels is allocated: the header, the size limit, and for
+// uncompressed pictures that every row is in the file (a short file claiming a huge size would
+// otherwise cost the whole picture's memory before failing).
+Header plan(const Bytes& head, uint64_t fileSize, int64_t maxPixels) {
+    const Header h = readHeader(head, fileSize);
+    checkBitmapSize(h.width, h.height, maxPixels);
+    if (!runLength(h) && rowBytesOf(h) * static_cast<uint64_t>(h.height) > fileSize - h.pixelStart)
+        invalid();
+    return h;
+}
+
+void decodeUncompressed(Source& in, const Header& h, const Palette& palette, WorkBitmap& out,
+                        const std::stop_token& stop) {
     const std::array<Channel, 3> channels = {Channel::from(h.masks[0]), Channel::from(h.masks[1]),
                                              Channel::from(h.masks[2])};
     const bool plainMasks = h.masks[0] == 0xFF0000 && h.masks[1] == 0xFF00 && h.masks[2] == 0xFF;
-    const size_t rowBytes = ((static_cast<size_t>(h.width) * h.bitCount + 31) / 32) * 4;
-    const uint8_t* pixels = in.at(h.pixelStart, rowBytes * static_cast<size_t>(h.height));
+    const uint64_t rowBytes = rowBytesOf(h);
     out.resizeForOverwrite(h.width, h.height);
-    for (int32_t row = 0; row < h.height; ++row) {
-        const int32_t y = h.topDown ? row : h.height - 1 - row;
-        convertRow(pixels + rowBytes * row, out.data() + out.stride() * y, h, palette, channels,
-                   plainMasks);
+    auto dest = [&](int32_t row) {
+        return out.data() + out.stride() * (h.topDown ? row : h.height - 1 - row);
+    };
+    if (h.bitCount == 24) {
+        // A 24-bit row in the file is laid out exactly as the bitmap's row, padding included:
+        // read it in place.
+        std::array<uint8_t*, kRowsPerStep> rows{};
+        for (int32_t row = 0; row < h.height; row += kRowsPerStep) {
+            throwIfStopped(stop);
+            const int32_t n = std::min(kRowsPerStep, h.height - row);
+            for (int32_t i = 0; i < n; ++i) rows[static_cast<size_t>(i)] = dest(row + i);
+            in.rowsInto(h.pixelStart + rowBytes * static_cast<uint64_t>(row), rowBytes,
+                        {rows.data(), static_cast<size_t>(n)});
+        }
+        return;
+    }
+    const int32_t step = static_cast<int32_t>(
+        std::clamp<uint64_t>(kChunkBytes / std::max<uint64_t>(rowBytes, 1), 1, kRowsPerStep));
+    Scratch scratch;
+    for (int32_t row = 0; row < h.height; row += step) {
+        throwIfStopped(stop);
+        const int32_t n = std::min(step, h.height - row);
+        const uint8_t* pixels = in.bytes(h.pixelStart + rowBytes * static_cast<uint64_t>(row),
+                                         rowBytes * static_cast<uint64_t>(n), scratch);
+        for (int32_t i = 0; i < n; ++i)
+            convertRow(pixels + rowBytes * i, dest(row + i), h, palette, channels, plainMasks);
     }
 }
 
-void decodeRle(const Bytes& in, const Header& h, const Palette& palette, WorkBitmap& out) {
+void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitmap& out,
+               const std::stop_token& stop) {
+    Scratch scratch;
+    const uint64_t length = source.size() - h.pixelStart;
+    const Bytes in({source.bytes(h.pixelStart, length, scratch), length});
     out.resizeForOverwrite(h.width, h.height);
-    std::memset(out.data(), 0, static_cast<size_t>(out.stride() * h.height));
     const bool rle8 = h.compression == kRle8;
     const int64_t w = h.width;
     const int64_t height = h.height;
     int64_t x = 0;
     int64_t y = 0; // counted from the bottom row
-    auto put = [&](int64_t px, unsigned index) {
-        if (px < w) putIndex(out.data() + out.stride() * (height - 1 - y) + 3 * px, palette, index);
+    // Rows turn black only when the codes reach them, not all at once beforehand: a stream that
+    // breaks off early has then cost memory only for the rows it reached.
+    int64_t cleared = 0;
+    auto row = [&](int64_t fromBottom) {
+        return out.data() + out.stride() * (height - 1 - fromBottom);
     };
-    size_t pos = h.pixelStart;
-    while (y < height) {
+    auto clearThrough = [&](int64_t last) {
+        for (const int64_t end = std::min(last + 1, height); cleared < end; ++cleared) {
+            if (cleared % kRowsPerStep == 0) throwIfStopped(stop);
+            std::memset(row(cleared), 0, static_cast<size_t>(out.stride()));
+        }
+    };
+    auto put = [&](int64_t px, unsigned index) {
+        if (px < w) putIndex(row(y) + 3 * px, palette, index);
+    };
+    size_t pos = 0;
+    for (uint32_t codes = 1; y < height; ++codes) {
+        if (codes % 65536 == 0) throwIfStopped(stop); // rows of codes that draw nothing
         const uint8_t* code = in.at(pos, 2); // the data ended before the end-of-bitmap code
         pos += 2;
         const unsigned count = code[0];
         const unsigned value = code[1];
         if (count > 0) {
+            clearThrough(y);
             const int64_t end = std::min<int64_t>(x + count, w);
             for (int64_t i = 0; x + i < end; ++i)
                 put(x + i, rle8 ? value : (i & 1) ? value & 15 : value >> 4);
@@ -266,27 +434,52 @@ void decodeRle(const Bytes& in, const Header& h, const Palette& palette, WorkBit
             const size_t bytes = rle8 ? value : (value + 1) / 2;
             const uint8_t* literal = in.at(pos, bytes);
             pos += (bytes + 1) & ~size_t{1}; // literal runs end on a 16-bit boundary
+            clearThrough(y);
             const int64_t end = std::min<int64_t>(x + value, w);
             for (int64_t i = 0; x + i < end; ++i)
                 put(x + i, rle8 ? literal[i] : (i & 1) ? literal[i / 2] & 15 : literal[i / 2] >> 4);
             x += value;
         }
     }
+    clearThrough(height - 1); // what the codes skipped or left after their end is black
+}
+
+std::unique_ptr<WorkBitmap> decode(Source& in, const Bytes& head, int64_t maxPixels,
+                                   const std::stop_token& stop) {
+    throwIfStopped(stop);
+    const Header h = plan(head, in.size(), maxPixels);
+    const Palette palette = readPalette(head, h);
+    auto bitmap = NewWorkBitmap();
+    if (runLength(h))
+        decodeRle(in, h, palette, *bitmap, stop);
+    else
+        decodeUncompressed(in, h, palette, *bitmap, stop);
+    return bitmap;
 }
 
 } // namespace
 
-std::unique_ptr<WorkBitmap> DecodeBmp(std::span<const uint8_t> data, int64_t maxPixels) {
-    const Bytes in(data);
-    const Header h = readHeader(in);
-    checkBitmapSize(h.width, h.height, maxPixels);
-    const Palette palette = readPalette(in, h);
-    auto bitmap = NewWorkBitmap();
-    if (h.compression == kRle8 || h.compression == kRle4)
-        decodeRle(in, h, palette, *bitmap);
-    else
-        decodeUncompressed(in, h, palette, *bitmap);
-    return bitmap;
+std::unique_ptr<WorkBitmap> DecodeBmp(std::span<const uint8_t> data, int64_t maxPixels,
+                                      std::stop_token stop) {
+    MemorySource in(data);
+    return decode(in, Bytes(data), maxPixels, stop);
+}
+
+std::unique_ptr<WorkBitmap> ReadBmp(int fd, uint64_t fileSize, const std::string& path,
+                                    int64_t maxPixels, std::stop_token stop) {
+    FileSource in(fd, fileSize, path);
+    std::array<uint8_t, kHeadBytes> head;
+    const size_t headSize = static_cast<size_t>(std::min<uint64_t>(fileSize, kHeadBytes));
+    const std::array<uint8_t*, 1> rows{head.data()};
+    in.rowsInto(0, headSize, rows);
+    return decode(in, Bytes({head.data(), headSize}), maxPixels, stop);
+}
+
+BmpPlan PlanBmp(std::span<const uint8_t> head, uint64_t fileSize, int64_t maxPixels) {
+    const Bytes in(head);
+    const Header h = plan(in, fileSize, maxPixels);
+    readPalette(in, h);
+    return {h.width, h.height, runLength(h)};
 }
 
 } // namespace tarnwick

@@ -1,10 +1,13 @@
 #include "imaging/jpeg_decoder.h"
 
+#include "imaging/picture_loader.h"
 #include "platform/error.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <unistd.h>
 #include <vector>
 
 // libjpeg's headers need <cstdio> first.
@@ -19,16 +22,29 @@ namespace tarnwick {
 
 namespace {
 
-const char* const kAddonMessages[] = {"Too many scans"};
+// Reported as the load's cancellation, never as a message number.
+constexpr int kJpegCancelled = kJpegTooManyScans + 1;
+const char* const kAddonMessages[] = {"Too many scans", "Cancelled"};
 
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
+    uint64_t inputSize;
 };
 
 struct ProgressManager {
     jpeg_progress_mgr pub;
     int maxScans;
+    std::stop_token stop;
+};
+
+constexpr size_t kReadChunk = 64 << 10;
+
+struct FileSourceManager {
+    jpeg_source_mgr pub;
+    int fd;
+    bool started;
+    std::unique_ptr<uint8_t[]> buffer;
 };
 
 void errorExit(j_common_ptr cinfo) {
@@ -37,14 +53,85 @@ void errorExit(j_common_ptr cinfo) {
 
 void quietOutput(j_common_ptr) {}
 
-void watchScans(j_common_ptr cinfo) {
+uint64_t blocksOf(const jpeg_component_info& c) {
+    return uint64_t{c.width_in_blocks} * c.height_in_blocks;
+}
+
+// A file that runs out of data (or skips a picture's first coefficients) while holding less
+// than one byte per 8x8 block of every component cannot be a damaged photo: a real one, even
+// of a single flat colour, holds at least that. It is a small file claiming a huge picture, and
+// showing its grey fill would cost the whole picture's memory for nothing. Larger files that
+// end early still show, the missing part grey.
+void watchWarnings(j_common_ptr cinfo, int level) {
+    if (level >= 0) return; // trace messages
+    ++cinfo->err->num_warnings;
+    const int code = cinfo->err->msg_code;
+    if (!cinfo->is_decompressor ||
+        (code != JWRN_JPEG_EOF && code != JWRN_HIT_MARKER && code != JWRN_BOGUS_PROGRESSION))
+        return;
+    const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->comp_info == nullptr) return;
+    uint64_t blocks = 0;
+    for (int i = 0; i < d->num_components; ++i) blocks += blocksOf(d->comp_info[i]);
+    if (reinterpret_cast<ErrorManager*>(cinfo->err)->inputSize < blocks)
+        cinfo->err->error_exit(cinfo);
+}
+
+void watchProgress(j_common_ptr cinfo) {
     if (!cinfo->is_decompressor) return;
     const auto* progress = reinterpret_cast<ProgressManager*>(cinfo->progress);
+    if (progress->stop.stop_requested()) {
+        cinfo->err->msg_code = kJpegCancelled;
+        cinfo->err->error_exit(cinfo);
+    }
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > progress->maxScans) {
         cinfo->err->msg_code = kJpegTooManyScans;
         cinfo->err->error_exit(cinfo);
     }
 }
+
+// Reading the file a chunk at a time into one small buffer: the header is looked at before the
+// rest is read, and no buffer of the file's size is faulted in.
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<FileSourceManager*>(cinfo->src);
+    ssize_t got = 0;
+    do got = ::read(src->fd, src->buffer.get(), kReadChunk);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) ERREXIT(cinfo, JERR_FILE_READ);
+    if (got == 0) {
+        if (!src->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        // As libjpeg's own sources do: an end marker, so the missing rest decodes as grey.
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        got = 2;
+    }
+    src->started = true;
+    src->pub.next_input_byte = src->buffer.get();
+    src->pub.bytes_in_buffer = static_cast<size_t>(got);
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr cinfo, long count) {
+    if (count <= 0) return;
+    auto& src = *cinfo->src;
+    while (static_cast<size_t>(count) > src.bytes_in_buffer) {
+        count -= static_cast<long>(src.bytes_in_buffer);
+        src.fill_input_buffer(cinfo);
+    }
+    src.next_input_byte += count;
+    src.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+// The picture's data: a file's descriptor, or bytes in memory when `fd` is negative.
+struct Input {
+    std::span<const uint8_t> memory;
+    int fd = -1;
+    uint64_t size = 0;
+};
 
 // Everything that must outlive a longjmp lives here, in the caller's frame, and is released by
 // its destructor whichever way the decode ends.
@@ -52,6 +139,7 @@ struct Session {
     jpeg_decompress_struct cinfo{};
     ErrorManager errors{};
     ProgressManager progress{};
+    FileSourceManager file{};
     std::vector<uint8_t> cmykRow;
     ~Session() { jpeg_destroy_decompress(&cinfo); } // does nothing before the memory manager exists
 };
@@ -77,21 +165,46 @@ constexpr int kDecoded = -1; // message codes start at 0
 
 // The longjmp lands in this function, so it owns no object with a destructor and reads no local
 // changed after setjmp once it has landed. Returns kDecoded, or the library's message code.
-int decodeInto(Session& s, std::span<const uint8_t> data, WorkBitmap& out, int64_t maxPixels) {
+// With `out` null it stops once the header is checked, before anything is allocated for pixels.
+int decodeInto(Session& s, const Input& input, WorkBitmap* out, int64_t maxPixels) {
     s.cinfo.err = jpeg_std_error(&s.errors.pub);
     s.errors.pub.error_exit = errorExit;
     s.errors.pub.output_message = quietOutput;
+    s.errors.pub.emit_message = watchWarnings;
     s.errors.pub.addon_message_table = kAddonMessages;
     s.errors.pub.first_addon_message = kJpegTooManyScans;
-    s.errors.pub.last_addon_message = kJpegTooManyScans;
+    s.errors.pub.last_addon_message = kJpegCancelled;
+    s.errors.inputSize = input.size;
     if (setjmp(s.errors.jump)) return s.errors.pub.msg_code;
 
     jpeg_create_decompress(&s.cinfo);
-    s.progress.pub.progress_monitor = watchScans;
+    s.progress.pub.progress_monitor = watchProgress;
     s.cinfo.progress = &s.progress.pub;
-    jpeg_mem_src(&s.cinfo, data.data(), static_cast<unsigned long>(data.size()));
+    if (input.fd >= 0) {
+        s.file.fd = input.fd;
+        s.file.buffer = std::make_unique_for_overwrite<uint8_t[]>(kReadChunk);
+        s.file.pub.init_source = initSource;
+        s.file.pub.fill_input_buffer = fillInput;
+        s.file.pub.skip_input_data = skipInput;
+        s.file.pub.resync_to_restart = jpeg_resync_to_restart;
+        s.file.pub.term_source = termSource;
+        s.cinfo.src = &s.file.pub;
+    } else {
+        jpeg_mem_src(&s.cinfo, input.memory.data(),
+                     static_cast<unsigned long>(input.memory.size()));
+    }
     jpeg_read_header(&s.cinfo, TRUE);
     checkBitmapSize(s.cinfo.image_width, s.cinfo.image_height, maxPixels);
+    // Huffman-coded sequential data spends at least two bits on every block of a scan, and every
+    // file has a scan: a file below that for its smallest component breaks off early, and the
+    // rule in watchWarnings would refuse it then; refuse it now, before the pixels are allocated.
+    if (!s.cinfo.progressive_mode && !s.cinfo.arith_code) {
+        uint64_t fewest = UINT64_MAX;
+        for (int i = 0; i < s.cinfo.num_components; ++i)
+            fewest = std::min(fewest, blocksOf(s.cinfo.comp_info[i]));
+        if (input.size < fewest / 4) return JWRN_JPEG_EOF;
+    }
+    if (!out) return kDecoded;
 
     const bool cmyk = s.cinfo.jpeg_color_space == JCS_CMYK || s.cinfo.jpeg_color_space == JCS_YCCK;
     s.cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
@@ -99,11 +212,11 @@ int decodeInto(Session& s, std::span<const uint8_t> data, WorkBitmap& out, int64
 
     const JDIMENSION width = s.cinfo.output_width;
     const JDIMENSION height = s.cinfo.output_height;
-    out.resizeForOverwrite(static_cast<int32_t>(width), static_cast<int32_t>(height), maxPixels);
+    out->resizeForOverwrite(static_cast<int32_t>(width), static_cast<int32_t>(height), maxPixels);
     if (cmyk) s.cmykRow.resize(static_cast<size_t>(width) * 4);
     while (s.cinfo.output_scanline < height) {
         const JDIMENSION y = s.cinfo.output_scanline;
-        uint8_t* row = out.data() + out.stride() * y;
+        uint8_t* row = out->data() + out->stride() * y;
         if (cmyk) {
             JSAMPROW in = s.cmykRow.data();
             if (jpeg_read_scanlines(&s.cinfo, &in, 1) != 1) return JERR_INPUT_EOF;
@@ -114,7 +227,7 @@ int decodeInto(Session& s, std::span<const uint8_t> data, WorkBitmap& out, int64
         JSAMPROW rows[4];
         const JDIMENSION want = std::min<JDIMENSION>(
             {height - y, 4, static_cast<JDIMENSION>(std::max(1, s.cinfo.rec_outbuf_height))});
-        for (JDIMENSION i = 0; i < want; ++i) rows[i] = row + out.stride() * i;
+        for (JDIMENSION i = 0; i < want; ++i) rows[i] = row + out->stride() * i;
         if (jpeg_read_scanlines(&s.cinfo, rows, want) == 0) return JERR_INPUT_EOF;
     }
     jpeg_finish_decompress(&s.cinfo);
@@ -123,14 +236,41 @@ int decodeInto(Session& s, std::span<const uint8_t> data, WorkBitmap& out, int64
 
 } // namespace
 
-std::unique_ptr<WorkBitmap> DecodeJpeg(std::span<const uint8_t> data, int64_t maxPixels,
-                                       int maxScans) {
+namespace {
+
+std::unique_ptr<WorkBitmap> decode(const Input& input, int64_t maxPixels, int maxScans,
+                                   std::stop_token stop) {
+    throwIfStopped(stop);
     auto bitmap = NewWorkBitmap();
     Session session;
     session.progress.maxScans = maxScans;
-    if (const int code = decodeInto(session, data, *bitmap, maxPixels); code != kDecoded)
-        throw Error(format("JPEG error #%d", code));
+    session.progress.stop = std::move(stop);
+    const int code = decodeInto(session, input, bitmap.get(), maxPixels);
+    if (code == kJpegCancelled) throw PictureLoadCancelled();
+    if (code != kDecoded) throw Error(format("JPEG error #%d", code));
     return bitmap;
+}
+
+} // namespace
+
+std::unique_ptr<WorkBitmap> DecodeJpeg(std::span<const uint8_t> data, int64_t maxPixels,
+                                       int maxScans, std::stop_token stop) {
+    return decode({data, -1, data.size()}, maxPixels, maxScans, std::move(stop));
+}
+
+std::unique_ptr<WorkBitmap> ReadJpeg(int fd, uint64_t fileSize, int64_t maxPixels, int maxScans,
+                                     std::stop_token stop) {
+    return decode({{}, fd, fileSize}, maxPixels, maxScans, std::move(stop));
+}
+
+JpegPlan PlanJpeg(std::span<const uint8_t> data, int64_t maxPixels) {
+    Session session;
+    session.progress.maxScans = kDefaultMaxJpegScans;
+    if (const int code = decodeInto(session, {data, -1, data.size()}, nullptr, maxPixels);
+        code != kDecoded)
+        throw Error(format("JPEG error #%d", code));
+    return {static_cast<int32_t>(session.cinfo.image_width),
+            static_cast<int32_t>(session.cinfo.image_height)};
 }
 
 } // namespace tarnwick

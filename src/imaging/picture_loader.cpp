@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#include <utility>
 
 namespace tarnwick {
 
@@ -27,6 +27,7 @@ public:
     ~FileHandle() {
         if (fd_ >= 0) ::close(fd_);
     }
+    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
     int get() const { return fd_; }
@@ -35,30 +36,18 @@ private:
     int fd_;
 };
 
-[[noreturn]] void cannotOpen(const std::string& path, const char* reason) {
-    throw Error(format("Cannot open file \"%s\". %s", path.c_str(), reason));
-}
-
-std::vector<uint8_t> readWholeFile(const std::string& path) {
-    // Non-blocking, so that a named pipe in the picture list cannot hang the saver in open().
-    const FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.get() < 0) cannotOpen(path, std::strerror(errno));
+// Opens the picture file for reading. Non-blocking, so that a named pipe in the picture list
+// cannot hang the saver in open().
+FileHandle openPicture(const std::string& path, uint64_t& size) {
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) cannotOpenPicture(path, std::strerror(errno));
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0) cannotOpen(path, std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) cannotOpen(path, std::strerror(EISDIR));
-    if (!S_ISREG(info.st_mode)) cannotOpen(path, "Not a regular file");
-    if (info.st_size > kMaxPictureFileSize) cannotOpen(path, std::strerror(EFBIG));
-    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(file.get(), bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) cannotOpen(path, std::strerror(errno));
-        if (n == 0) break; // a file that shrank meanwhile is decoded as it now is
-        got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
-    return bytes;
+    if (::fstat(file.get(), &info) != 0) cannotOpenPicture(path, std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) cannotOpenPicture(path, std::strerror(EISDIR));
+    if (!S_ISREG(info.st_mode)) cannotOpenPicture(path, "Not a regular file");
+    if (info.st_size > kMaxPictureFileSize) cannotOpenPicture(path, std::strerror(EFBIG));
+    size = static_cast<uint64_t>(info.st_size);
+    return file;
 }
 
 } // namespace
@@ -70,14 +59,24 @@ std::string pictureExtension(const std::string& path) {
     return path.substr(dot + 1);
 }
 
-std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path) {
+void cannotOpenPicture(const std::string& path, const char* reason) {
+    throw Error(format("Cannot open file \"%s\". %s", path.c_str(), reason));
+}
+
+std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path, std::stop_token stop) {
     const std::string ext = pictureExtension(path);
     const std::string kind = lower(ext);
     const bool bmp = kind == "bmp";
     if (!bmp && kind != "jpg" && kind != "jpeg")
         throw Error(format("Unknown picture file extension (.%s)", ext.c_str()));
-    const std::vector<uint8_t> bytes = readWholeFile(path);
-    return bmp ? DecodeBmp(bytes) : DecodeJpeg(bytes);
+    throwIfStopped(stop);
+    uint64_t size = 0;
+    const FileHandle file = openPicture(path, size);
+    // The decoders read the header first and refuse a picture too large for the limits, or one
+    // whose data cannot fill it, before they allocate its pixels or read the rest of the file.
+    return bmp ? ReadBmp(file.get(), size, path, kMaxBitmapPixels, std::move(stop))
+               : ReadJpeg(file.get(), size, kMaxBitmapPixels, kDefaultMaxJpegScans,
+                          std::move(stop));
 }
 
 } // namespace tarnwick

@@ -1,9 +1,11 @@
 #pragma once
 // The picture loader of the saver and the settings dialog: a file to a 24-bit working bitmap.
 #include "imaging/bitmap.h"
+#include "platform/error.h"
 
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 namespace tarnwick {
@@ -21,6 +23,22 @@ std::string pictureExtension(const std::string& path);
 // written, before the file is opened. A file that cannot be read, a folder and anything but a
 // regular file (a named pipe would block) throw "Cannot open file \"path\". <reason>"; decoder
 // errors pass on unchanged.
-std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path);
+// A stop requested on `stop` ends the load within a few rows (a worker preparing the next picture
+// must let the saver quit at once) with PictureLoadCancelled; nothing it allocated stays behind.
+// Safe to call from any thread: it shares nothing mutable.
+std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path, std::stop_token stop = {});
+
+class PictureLoadCancelled : public Error {
+public:
+    PictureLoadCancelled() : Error("Picture load cancelled") {}
+};
+
+// The loader's error for a file it cannot open or read: "Cannot open file \"path\". <reason>".
+[[noreturn]] void cannotOpenPicture(const std::string& path, const char* reason);
+
+// Throws PictureLoadCancelled once a stop has been requested.
+inline void throwIfStopped(const std::stop_token& stop) {
+    if (stop.stop_requested()) throw PictureLoadCancelled();
+}
 
 } // namespace tarnwick

@@ -269,6 +269,18 @@ TEST(BmpDecoderTest, OversizedPicturesAreRefusedBeforeAllocation) {
     EXPECT_EQ(DecodeBmp(rle)->width(), 5000);
 }
 
+// A run-length picture is cleared row by row as its codes reach it: a stream that breaks off
+// after one row of a 65535x4096 picture fails without touching the other rows' 800 MB.
+TEST(BmpDecoderTest, CutRunLengthDataCostsOnlyTheRowsItReached) {
+    std::vector<uint8_t> rle = rleFile(false, {255, 1, 255, 2, 0, 0, 10, 1});
+    set32(rle, 18, 65535);
+    set32(rle, 22, 4096);
+    const int64_t grown =
+        peakMemoryGrowth([&] { EXPECT_EQ(errorOf(rle), "Bitmap image is not valid"); });
+    if (grown < 0) GTEST_SKIP() << "the peak resident size cannot be reset here";
+    EXPECT_LT(grown, 64 << 20);
+}
+
 // Files from an independent encoder, read back by the same program's own decoder.
 TEST(BmpDecoderTest, AgreesWithImageMagick) {
     const std::string magick = imageMagick();

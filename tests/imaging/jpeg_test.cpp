@@ -152,5 +152,41 @@ TEST(JpegDecoderTest, LimitsRefuseHugeAndManyScanFiles) {
     EXPECT_EQ(errorOf(progressive), "(decoded)");
 }
 
+// A small file claiming a huge picture fails instead of becoming a huge grey picture, without
+// allocating the picture; a genuinely large picture whose file is small, and a plausible file cut
+// short (TruncatedAndDamagedFilesFailCleanlyOrDecode), still decode.
+TEST(JpegDecoderTest, SmallFilesClaimingHugePicturesAreRefused) {
+    const std::string eof = format("JPEG error #%d", JWRN_JPEG_EOF);
+    const std::string marker = format("JPEG error #%d", JWRN_HIT_MARKER);
+    const auto baseline = claimJpegSize(writeJpeg(photoLikeBitmap(16, 16, 1), {}), 16000, 16000);
+    int64_t grown = peakMemoryGrowth([&] { EXPECT_EQ(errorOf(baseline), eof); });
+    if (grown >= 0) {
+        EXPECT_LT(grown, 64 << 20);
+    }
+    EXPECT_THROW(PlanJpeg(baseline), Error);
+    // Progressive data is read into coefficient buffers before the picture is allocated; the
+    // early end is noticed while reading them.
+    const auto progressive = claimJpegSize(
+        writeJpeg(photoLikeBitmap(32, 32, 1), {JpegFormat::YCbCr420, 90, true, 0}), 12000, 9000);
+    grown = peakMemoryGrowth([&] {
+        const std::string e = errorOf(progressive);
+        EXPECT_TRUE(e == eof || e == marker) << e;
+    });
+    if (grown >= 0) {
+        EXPECT_LT(grown, 64 << 20);
+    }
+    EXPECT_EQ(PlanJpeg(progressive).width, 12000);
+
+    // A flat 3000x2000 picture holds less than a byte per block (4:2:0: 1.5 blocks per 64
+    // pixels), and is whole.
+    const auto flat = writeJpeg(filledBitmap(3000, 2000, {90, 140, 200}), {});
+    ASSERT_LT(flat.size(), 3000u * 2000 / 64 * 3 / 2);
+    const auto bitmap = DecodeJpeg(flat);
+    ASSERT_EQ(bitmap->width(), 3000);
+    const Bgr far = pixel(*bitmap, 2999, 1999);
+    EXPECT_NEAR(far[0], 90, 2);
+    EXPECT_NEAR(far[2], 200, 2);
+}
+
 } // namespace
 } // namespace tarnwick

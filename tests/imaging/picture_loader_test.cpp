@@ -1,12 +1,18 @@
 #include "imaging/picture_loader.h"
 
+#include "fuzz/seed_corpus.h"
+#include "imaging/bmp_decoder.h"
+#include "imaging/jpeg_decoder.h"
 #include "platform/error.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 namespace tarnwick {
 namespace {
@@ -72,6 +78,100 @@ TEST(PictureLoaderTest, UnreadableFilesSayWhy) {
               "Cannot open file \"" + dir.path("pipe.jpg") + "\". Not a regular file");
     writeFile(dir.path("empty.bmp"), {});
     EXPECT_EQ(errorOf(dir.path("empty.bmp")), "Bitmap image is not valid");
+}
+
+// The loader reads files in pieces at the header's offsets (rows straight into the bitmap where
+// it can): every variant must come out as the decoders make it from the whole file in memory,
+// and as it was written.
+TEST(PictureLoaderTest, FilesReadInPiecesDecodeAsFromMemory) {
+    TempDir dir;
+    // More rows than are read at once, with odd row lengths.
+    const WorkBitmap direct = randomBitmap(37, 150, 4);
+    const IndexedPicture indexed = randomIndexed(29, 141, 200, 5);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        const WorkBitmap* original;
+    } cases[] = {
+        {"24 bottom-up", writeBmp(direct, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}),
+         &direct},
+        {"24 top-down", writeBmp(direct, {24, BmpHeader::V5, BmpCompression::Rgb, true, {}}),
+         &direct},
+        {"32 bits", writeBmp(direct, {32, BmpHeader::Info, BmpCompression::Rgb, false, {}}),
+         &direct},
+        {"8-bit palette", writeBmp(indexed, {8, BmpHeader::Info, BmpCompression::Rgb, false, {}}),
+         nullptr},
+    };
+    const WorkBitmap expanded = indexed.expand();
+    for (const auto& c : cases) {
+        writeFile(dir.path("p.bmp"), c.file);
+        const auto loaded = LoadPicture(dir.path("p.bmp"));
+        EXPECT_EQ(differences(*loaded, c.original ? *c.original : expanded), "") << c.name;
+        // Every cut is not valid, found before the pixels are allocated.
+        for (size_t n = 0; n < c.file.size(); n += 97) {
+            writeFile(dir.path("cut.bmp"), {c.file.begin(), c.file.begin() + long(n)});
+            ASSERT_EQ(errorOf(dir.path("cut.bmp")), "Bitmap image is not valid") << c.name << n;
+        }
+    }
+    for (const auto& seed : testing::bmpSeeds()) {
+        writeFile(dir.path("s.bmp"), seed.bytes);
+        EXPECT_EQ(differences(*LoadPicture(dir.path("s.bmp")), *DecodeBmp(seed.bytes)), "")
+            << seed.name;
+    }
+    for (const auto& seed : testing::jpegSeeds()) {
+        writeFile(dir.path("s.jpg"), seed.bytes);
+        EXPECT_EQ(differences(*LoadPicture(dir.path("s.jpg")), *DecodeJpeg(seed.bytes)), "")
+            << seed.name;
+        // Cut short it still shows (grey below), as from memory.
+        const std::vector<uint8_t> cut(seed.bytes.begin(), seed.bytes.end() - 40);
+        writeFile(dir.path("cut.jpg"), cut);
+        EXPECT_EQ(differences(*LoadPicture(dir.path("cut.jpg")), *DecodeJpeg(cut)), "")
+            << seed.name;
+    }
+}
+
+// A worker preparing the next picture must be able to give up at once.
+TEST(PictureLoaderTest, AStopEndsTheLoadWithPictureLoadCancelled) {
+    TempDir dir;
+    const WorkBitmap picture = photoLikeBitmap(2400, 2000, 3);
+    writeFile(dir.path("p.jpg"), writeJpeg(picture, {JpegFormat::YCbCr420, 90, true, 0}));
+    writeFile(dir.path("p.bmp"),
+              writeBmp(picture, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
+    writeFile(dir.path("q.bmp"),
+              writeBmp(picture, {16, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
+    for (const char* name : {"p.jpg", "p.bmp", "q.bmp"}) {
+        std::stop_source stopped;
+        stopped.request_stop();
+        try {
+            LoadPicture(dir.path(name), stopped.get_token());
+            ADD_FAILURE() << name << " loaded despite the stop";
+        } catch (const PictureLoadCancelled& e) {
+            EXPECT_STREQ(e.what(), "Picture load cancelled");
+        }
+        // Requested while the decoder runs (it takes tens of milliseconds; the stop comes after
+        // two): the worker sees it between two steps. A decode that still wins the race on a
+        // loaded machine proves nothing, so a few tries are allowed.
+        bool cancelled = false;
+        for (int attempt = 0; attempt < 20 && !cancelled; ++attempt) {
+            std::stop_source stop;
+            std::atomic<bool> started{false};
+            std::thread worker([&] {
+                started = true;
+                try {
+                    LoadPicture(dir.path(name), stop.get_token());
+                } catch (const PictureLoadCancelled&) {
+                    cancelled = true;
+                }
+            });
+            while (!started) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            stop.request_stop();
+            worker.join();
+        }
+        EXPECT_TRUE(cancelled) << name;
+        // The loader keeps nothing between loads: a later one without a stop succeeds.
+        EXPECT_EQ(LoadPicture(dir.path(name))->height(), 2000) << name;
+    }
 }
 
 } // namespace

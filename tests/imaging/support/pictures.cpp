@@ -504,6 +504,44 @@ bool run(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
 
+namespace {
+
+int64_t statusKilobytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stoll(line.substr(std::strlen(field)));
+    return -1;
+}
+
+} // namespace
+
+int64_t peakMemoryGrowth(const std::function<void()>& work) {
+    {
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5"; // resets the peak to the present resident size
+        if (!reset.flush()) return -1;
+    }
+    const int64_t before = statusKilobytes("VmRSS:");
+    work();
+    const int64_t peak = statusKilobytes("VmHWM:");
+    if (before < 0 || peak < 0) return -1;
+    return (peak - before) * 1024;
+}
+
+std::vector<uint8_t> claimJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height) {
+    // SOF0 or SOF2: FF C0/C2, length, precision, height, width.
+    for (size_t i = 0; i + 9 < file.size(); ++i)
+        if (file[i] == 0xFF && (file[i + 1] == 0xC0 || file[i + 1] == 0xC2)) {
+            file[i + 5] = uint8_t(height >> 8);
+            file[i + 6] = uint8_t(height);
+            file[i + 7] = uint8_t(width >> 8);
+            file[i + 8] = uint8_t(width);
+            break;
+        }
+    return file;
+}
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-img-XXXXXX").string();
     if (!mkdtemp(pattern.data())) std::abort();

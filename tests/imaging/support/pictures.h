@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +72,13 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // A binary PPM (P6) as ImageMagick writes it.
 std::optional<WorkBitmap> readPpm(const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> writePpm(const WorkBitmap& picture);
+
+// How far the process's peak resident memory rose above its resident memory while `work` ran,
+// in bytes; -1 where the kernel cannot reset the peak (/proc/self/clear_refs).
+int64_t peakMemoryGrowth(const std::function<void()>& work);
+
+// A JPEG file whose frame header (baseline or progressive) is rewritten to claim another size.
+std::vector<uint8_t> claimJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height);
 
 // ImageMagick's own binary, or empty when it is not installed.
 std::string imageMagick();
