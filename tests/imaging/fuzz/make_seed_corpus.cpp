@@ -1,5 +1,6 @@
-// Writes the decoders' seed corpus: DIR/bmp-seeds and DIR/jpeg-seeds, plus empty DIR/bmp and
-// DIR/jpeg for what the fuzzers find.
+// Writes the decoders' seed corpus: DIR/bmp-seeds and DIR/jpeg-seeds, and DIR/plan-seeds (both
+// kinds and the hostile files) for the header-check fuzzer, plus empty DIR/bmp, DIR/jpeg and
+// DIR/plan for what the fuzzers find.
 #include "fuzz/seed_corpus.h"
 #include "support/pictures.h"
 
@@ -16,7 +17,9 @@ int main(int argc, char** argv) {
     const struct {
         const char* kind;
         std::vector<tarnwick::testing::Seed> seeds;
-    } sets[] = {{"bmp", tarnwick::testing::bmpSeeds()}, {"jpeg", tarnwick::testing::jpegSeeds()}};
+    } sets[] = {{"bmp", tarnwick::testing::bmpSeeds()},
+                {"jpeg", tarnwick::testing::jpegSeeds()},
+                {"plan", tarnwick::testing::hostileSeeds()}};
     for (const auto& set : sets) {
         const fs::path seeds = dir / (std::string(set.kind) + "-seeds");
         fs::create_directories(seeds);

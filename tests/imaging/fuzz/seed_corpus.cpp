@@ -59,6 +59,27 @@ std::vector<Seed> jpegSeeds() {
     return seeds;
 }
 
+std::vector<Seed> hostileSeeds() {
+    auto set32 = [](std::vector<uint8_t> f, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) f[at + size_t(i)] = uint8_t(v >> (8 * i));
+        return f;
+    };
+    const auto small = photoLikeBitmap(16, 16, 3);
+    const auto rle = writeBmp(randomIndexed(21, 9, 16, 4, true),
+                              {8, BmpHeader::Info, BmpCompression::Rle8, false, {}});
+    const auto rgb = writeBmp(small, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}});
+    return {
+        {"jpeg-baseline-16000", claimJpegSize(writeJpeg(small, {}), 16000, 16000)},
+        {"jpeg-progressive-16000",
+         claimJpegSize(writeJpeg(small, {JpegFormat::YCbCr420, 90, true, 0}), 16000, 16000)},
+        {"jpeg-cmyk-65535",
+         claimJpegSize(writeJpeg(small, {JpegFormat::CmykAdobe, 90, false, 0}), 65535, 4096)},
+        {"rle8-65535x4096", set32(set32(rle, 18, 65535), 22, 4096)},
+        {"rgb24-16000", set32(set32(rgb, 18, 16000), 22, 16000)},
+        {"rgb24-16000-topdown", set32(set32(rgb, 18, 16000), 22, uint32_t(-16000))},
+    };
+}
+
 std::vector<uint8_t> mutate(std::vector<uint8_t> bytes, std::mt19937& gen) {
     auto pick = [&](size_t n) { return n == 0 ? size_t{0} : size_t(gen() % n); };
     const int edits = 1 + int(gen() % 4);

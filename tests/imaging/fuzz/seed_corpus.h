@@ -14,6 +14,9 @@ struct Seed {
 
 std::vector<Seed> bmpSeeds();
 std::vector<Seed> jpegSeeds();
+// Small files claiming huge pictures, each once a decompression bomb: for the header-check fuzzer,
+// which runs with the product's real limits.
+std::vector<Seed> hostileSeeds();
 
 // A random damage of the kinds that break decoders: flipped bits, overwritten bytes (often
 // with extreme values), cut tails, duplicated or removed stretches.
