@@ -3,22 +3,29 @@
 // Pictures are made here, or JPEG files are given in TARNWICK_BENCH_JPEGS (paths separated by
 // ':'), as bench/imaging/compare.sh does.
 #include "imaging/bitmap.h"
+#include "imaging/bmp_decoder.h"
 #include "imaging/jpeg_decoder.h"
+#include "imaging/picture_loader.h"
 #include "imaging/stretch.h"
 #include "imaging/transforms.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <jpeglib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -222,6 +229,133 @@ const bool registered = [] {
     }
     return true;
 }();
+
+// Loading picture files as the saver does, against reading the same file into a reused buffer
+// and a bare libjpeg-turbo decode into a reused buffer: 12-megapixel (4000x3000) pictures, written
+// once into a temporary folder (so read from the page cache, like the anchor).
+class PictureFiles {
+public:
+    PictureFiles() {
+        std::string pattern = "/tmp/tarnwick-bench-XXXXXX";
+        if (!mkdtemp(pattern.data())) std::abort();
+        dir_ = pattern;
+        const WorkBitmap picture = photoLike(4000, 3000);
+        write(bmp24(), bmpBytes(picture, 24));
+        write(bmp32(), bmpBytes(picture, 32));
+        jpegBytes_ = compress(picture, 90);
+        write(jpeg(), jpegBytes_);
+    }
+    ~PictureFiles() {
+        for (const std::string& f : {bmp24(), bmp32(), jpeg()}) std::remove(f.c_str());
+        ::rmdir(dir_.c_str());
+    }
+    std::string bmp24() const { return dir_ + "/p24.bmp"; }
+    std::string bmp32() const { return dir_ + "/p32.bmp"; }
+    std::string jpeg() const { return dir_ + "/p.jpg"; }
+    const std::vector<uint8_t>& jpegBytes() const { return jpegBytes_; }
+
+private:
+    static std::vector<uint8_t> bmpBytes(const WorkBitmap& b, int bits) {
+        const uint32_t rowBytes = uint32_t((b.width() * bits / 8 + 3) & ~3);
+        const uint32_t size = 54 + rowBytes * uint32_t(b.height());
+        std::vector<uint8_t> f(size, 0);
+        auto put = [&](size_t at, uint32_t v, int n) {
+            for (int i = 0; i < n; ++i) f[at + size_t(i)] = uint8_t(v >> (8 * i));
+        };
+        f[0] = 'B';
+        f[1] = 'M';
+        put(2, size, 4);
+        put(10, 54, 4);
+        put(14, 40, 4);
+        put(18, uint32_t(b.width()), 4);
+        put(22, uint32_t(b.height()), 4); // bottom-up, as most files are
+        put(26, 1, 2);
+        put(28, uint32_t(bits), 2);
+        for (int32_t y = 0; y < b.height(); ++y) {
+            uint8_t* row = f.data() + 54 + size_t(rowBytes) * size_t(b.height() - 1 - y);
+            const uint8_t* in = b.data() + b.stride() * y;
+            for (int32_t x = 0; x < b.width(); ++x) std::memcpy(row + x * bits / 8, in + 3 * x, 3);
+        }
+        return f;
+    }
+    static void write(const std::string& path, const std::vector<uint8_t>& bytes) {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+
+    std::string dir_;
+    std::vector<uint8_t> jpegBytes_;
+};
+
+const PictureFiles& pictureFiles() {
+    static const PictureFiles files;
+    return files;
+}
+
+// The anchor: open, read the whole file into a buffer kept between iterations, close.
+void BM_FilePlainRead(benchmark::State& state) {
+    const std::string path = state.range(0) == 0 ? pictureFiles().bmp24() : pictureFiles().jpeg();
+    std::vector<uint8_t> buffer;
+    for (auto _ : state) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        buffer.resize(size_t(::lseek(fd, 0, SEEK_END)));
+        size_t got = 0;
+        while (got < buffer.size()) {
+            const ssize_t n = ::pread(fd, buffer.data() + got, buffer.size() - got, off_t(got));
+            if (n <= 0) break;
+            got += size_t(n);
+        }
+        ::close(fd);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.SetLabel(state.range(0) == 0 ? "24-bit BMP 12 MP" : "JPEG 12 MP q90");
+}
+BENCHMARK(BM_FilePlainRead)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_LoadPicture(benchmark::State& state) {
+    const std::string path = state.range(0) == 0   ? pictureFiles().bmp24()
+                             : state.range(0) == 1 ? pictureFiles().bmp32()
+                                                   : pictureFiles().jpeg();
+    for (auto _ : state) {
+        auto bitmap = tarnwick::LoadPicture(path);
+        benchmark::DoNotOptimize(bitmap->data());
+    }
+    state.SetLabel(state.range(0) == 0   ? "24-bit BMP 12 MP"
+                   : state.range(0) == 1 ? "32-bit BMP 12 MP"
+                                         : "JPEG 12 MP q90");
+}
+BENCHMARK(BM_LoadPicture)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The least a program can do with libjpeg-turbo, into one buffer reused between iterations.
+void BM_JpegBareReusedBuffer(benchmark::State& state) {
+    const std::vector<uint8_t>& file = pictureFiles().jpegBytes();
+    std::vector<uint8_t> pixels;
+    for (auto _ : state) {
+        jpeg_decompress_struct d{};
+        jpeg_error_mgr err{};
+        d.err = jpeg_std_error(&err);
+        jpeg_create_decompress(&d);
+        jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
+        jpeg_read_header(&d, TRUE);
+        d.out_color_space = JCS_EXT_BGR;
+        jpeg_start_decompress(&d);
+        const size_t stride = (size_t(d.output_width) * 3 + 3) & ~size_t{3};
+        pixels.resize(stride * d.output_height);
+        while (d.output_scanline < d.output_height) {
+            JSAMPROW rows[4];
+            for (int i = 0; i < 4; ++i)
+                rows[i] = pixels.data() + stride * std::min<size_t>(d.output_scanline + size_t(i),
+                                                                    d.output_height - 1);
+            jpeg_read_scanlines(&d, rows,
+                                std::min<JDIMENSION>(4, d.output_height - d.output_scanline));
+        }
+        jpeg_finish_decompress(&d);
+        jpeg_destroy_decompress(&d);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    state.SetLabel("JPEG 12 MP q90");
+}
+BENCHMARK(BM_JpegBareReusedBuffer)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
