@@ -278,7 +278,8 @@ TEST(BmpDecoderTest, CutRunLengthDataCostsOnlyTheRowsItReached) {
     const int64_t grown =
         peakMemoryGrowth([&] { EXPECT_EQ(errorOf(rle), "Bitmap image is not valid"); });
     if (grown < 0) GTEST_SKIP() << "the peak resident size cannot be reset here";
-    EXPECT_LT(grown, 64 << 20);
+    // A quarter of the picture: the sanitizers' shadow of the untouched block counts here.
+    EXPECT_LT(grown, 200 << 20);
 }
 
 // Files from an independent encoder, read back by the same program's own decoder.
