@@ -326,6 +326,27 @@ void BM_LoadPicture(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadPicture)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// How the loader read a BMP before: the whole file into a new zero-filled buffer, then decoded
+// from memory.
+void BM_BmpWholeFileThenDecode(benchmark::State& state) {
+    const std::string path = pictureFiles().bmp24();
+    for (auto _ : state) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        std::vector<uint8_t> bytes(size_t(::lseek(fd, 0, SEEK_END)));
+        size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
+            if (n <= 0) break;
+            got += size_t(n);
+        }
+        ::close(fd);
+        auto bitmap = tarnwick::DecodeBmp(bytes);
+        benchmark::DoNotOptimize(bitmap->data());
+    }
+    state.SetLabel("24-bit BMP 12 MP");
+}
+BENCHMARK(BM_BmpWholeFileThenDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The least a program can do with libjpeg-turbo, into one buffer reused between iterations.
 void BM_JpegBareReusedBuffer(benchmark::State& state) {
     const std::vector<uint8_t>& file = pictureFiles().jpegBytes();
