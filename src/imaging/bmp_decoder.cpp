@@ -409,7 +409,7 @@ void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitm
     };
     size_t pos = 0;
     for (uint32_t codes = 1; y < height; ++codes) {
-        if (codes % 65536 == 0) throwIfStopped(stop); // rows of codes that draw nothing
+        if (codes % 4096 == 0) throwIfStopped(stop); // rows of codes that draw nothing
         const uint8_t* code = in.at(pos, 2); // the data ended before the end-of-bitmap code
         pos += 2;
         const unsigned count = code[0];
