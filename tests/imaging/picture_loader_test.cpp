@@ -9,10 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tarnwick {
 namespace {
@@ -130,6 +131,16 @@ TEST(PictureLoaderTest, FilesReadInPiecesDecodeAsFromMemory) {
     }
 }
 
+// What a thread has read so far (the rchar line of its io accounting); -1 once it has ended.
+int64_t bytesRead(const std::string& ioFile) {
+    std::ifstream io(ioFile);
+    std::string key;
+    int64_t value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return -1;
+}
+
 // A worker preparing the next picture must be able to give up at once.
 TEST(PictureLoaderTest, AStopEndsTheLoadWithPictureLoadCancelled) {
     TempDir dir;
@@ -148,23 +159,25 @@ TEST(PictureLoaderTest, AStopEndsTheLoadWithPictureLoadCancelled) {
         } catch (const PictureLoadCancelled& e) {
             EXPECT_STREQ(e.what(), "Picture load cancelled");
         }
-        // Requested while the decoder runs (it takes tens of milliseconds; the stop comes after
-        // two): the worker sees it between two steps. A decode that still wins the race on a
-        // loaded machine proves nothing, so a few tries are allowed.
+        // Requested while the decoder runs: once the worker has read its first 100 kB (the
+        // header and at least one piece of pixel data), of files several times that size. A
+        // decode that still wins the race on a loaded machine proves nothing, so a few tries are
+        // allowed.
         bool cancelled = false;
         for (int attempt = 0; attempt < 20 && !cancelled; ++attempt) {
             std::stop_source stop;
-            std::atomic<bool> started{false};
+            std::atomic<pid_t> tid{0};
             std::thread worker([&] {
-                started = true;
+                tid = gettid();
                 try {
                     LoadPicture(dir.path(name), stop.get_token());
                 } catch (const PictureLoadCancelled&) {
                     cancelled = true;
                 }
             });
-            while (!started) std::this_thread::yield();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            while (tid == 0) std::this_thread::yield();
+            const std::string io = "/proc/self/task/" + std::to_string(tid) + "/io";
+            for (int64_t read = 0; read < 100000 && read >= 0;) read = bytesRead(io);
             stop.request_stop();
             worker.join();
         }
