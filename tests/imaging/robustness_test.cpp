@@ -5,6 +5,7 @@
 #include "imaging/bmp_decoder.h"
 #include "imaging/jpeg_decoder.h"
 #include "platform/error.h"
+#include "support/pictures.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,26 @@ TEST(DecoderRobustnessTest, BmpSurvivesDamagedFiles) {
 TEST(DecoderRobustnessTest, JpegSurvivesDamagedFiles) {
     survive(
         testing::jpegSeeds(), [](auto bytes) { DecodeJpeg(bytes, kPixels, 100); }, 1000, 2);
+}
+
+// Small files claiming huge pictures, through the decoders with the product's own limits: each
+// fails with the decoder's error before it costs the picture's memory.
+TEST(DecoderRobustnessTest, HostileFilesFailWithoutTheirPicturesMemory) {
+    for (const auto& s : testing::hostileSeeds()) {
+        const bool bmp = s.bytes[0] == 'B';
+        const int64_t grown = testing::peakMemoryGrowth([&] {
+            try {
+                bmp ? DecodeBmp(s.bytes) : DecodeJpeg(s.bytes);
+                ADD_FAILURE() << s.name << " decoded";
+            } catch (const Error& e) {
+                EXPECT_TRUE(std::string(e.what()) == "Bitmap image is not valid" ||
+                            std::string(e.what()).rfind("JPEG error #", 0) == 0)
+                    << s.name << ": " << e.what();
+            }
+        });
+        // A quarter of the smallest claimed picture, leaving room for the sanitizers' shadow.
+        EXPECT_LT(grown, 180 << 20) << s.name;
+    }
 }
 
 } // namespace
