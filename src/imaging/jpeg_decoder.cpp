@@ -58,10 +58,10 @@ uint64_t blocksOf(const jpeg_component_info& c) {
 }
 
 // A file that runs out of data (or skips a picture's first coefficients) while holding less
-// than one byte per 8x8 block of every component cannot be a damaged photo: a real one, even
-// of a single flat colour, holds at least that. It is a small file claiming a huge picture, and
-// showing its grey fill would cost the whole picture's memory for nothing. Larger files that
-// end early still show, the missing part grey.
+// than one byte per 8x8 block of all its components has lost nearly all of its picture, or never
+// had one: a small file claiming a huge picture. Showing its grey fill would cost the whole
+// picture's memory for nothing. A file holding more that ends early still shows, the missing
+// part grey; a whole file may hold less (a flat colour does).
 void watchWarnings(j_common_ptr cinfo, int level) {
     if (level >= 0) return; // trace messages
     ++cinfo->err->num_warnings;
@@ -233,10 +233,6 @@ int decodeInto(Session& s, const Input& input, WorkBitmap* out, int64_t maxPixel
     jpeg_finish_decompress(&s.cinfo);
     return kDecoded;
 }
-
-} // namespace
-
-namespace {
 
 std::unique_ptr<WorkBitmap> decode(const Input& input, int64_t maxPixels, int maxScans,
                                    std::stop_token stop) {
