@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <sys/mman.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 namespace tarnwick {
 
@@ -381,6 +383,26 @@ void decodeUncompressed(Source& in, const Header& h, const Palette& palette, Wor
     }
 }
 
+// Makes [p, p + size) zero. Whole pages inside it are handed back to the kernel instead of
+// written: they read as zero and take no memory until written. So the black a run-length picture
+// leaves where its codes skip or end early costs nothing, though 20 bytes may claim 800 MB of it.
+void zeroLazily(uint8_t* p, size_t size) {
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t first = (start + page - 1) & ~(page - 1);
+    const uintptr_t last = (start + size) & ~(page - 1);
+    if (last < first + 16 * page) {
+        std::memset(p, 0, size);
+        return;
+    }
+    std::memset(p, 0, first - start);
+    std::memset(reinterpret_cast<uint8_t*>(last), 0, start + size - last);
+    // The bitmap's block is private anonymous memory (malloc's), which MADV_DONTNEED refills
+    // with zeros on the next touch.
+    if (madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED) != 0)
+        std::memset(reinterpret_cast<uint8_t*>(first), 0, last - first);
+}
+
 void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitmap& out,
                const std::stop_token& stop) {
     Scratch scratch;
@@ -393,16 +415,19 @@ void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitm
     int64_t x = 0;
     int64_t y = 0; // counted from the bottom row
     // Rows turn black only when the codes reach them, not all at once beforehand: a stream that
-    // breaks off early has then cost memory only for the rows it reached.
+    // breaks off early has then cost memory only for the rows it reached. Rows from the bottom
+    // below `cleared` are black already; the rows of a range lie together in memory, the lowest
+    // row last.
     int64_t cleared = 0;
     auto row = [&](int64_t fromBottom) {
         return out.data() + out.stride() * (height - 1 - fromBottom);
     };
     auto clearThrough = [&](int64_t last) {
-        for (const int64_t end = std::min(last + 1, height); cleared < end; ++cleared) {
-            if (cleared % kRowsPerStep == 0) throwIfStopped(stop);
-            std::memset(row(cleared), 0, static_cast<size_t>(out.stride()));
-        }
+        const int64_t end = std::min(last + 1, height);
+        if (cleared >= end) return;
+        throwIfStopped(stop);
+        zeroLazily(row(end - 1), static_cast<size_t>(out.stride() * (end - cleared)));
+        cleared = end;
     };
     auto put = [&](int64_t px, unsigned index) {
         if (px < w) putIndex(row(y) + 3 * px, palette, index);
@@ -410,7 +435,7 @@ void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitm
     size_t pos = 0;
     for (uint32_t codes = 1; y < height; ++codes) {
         if (codes % 4096 == 0) throwIfStopped(stop); // rows of codes that draw nothing
-        const uint8_t* code = in.at(pos, 2); // the data ended before the end-of-bitmap code
+        const uint8_t* code = in.at(pos, 2);         // the data ended before the end-of-bitmap code
         pos += 2;
         const unsigned count = code[0];
         const unsigned value = code[1];

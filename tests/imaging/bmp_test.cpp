@@ -269,17 +269,39 @@ TEST(BmpDecoderTest, OversizedPicturesAreRefusedBeforeAllocation) {
     EXPECT_EQ(DecodeBmp(rle)->width(), 5000);
 }
 
-// A run-length picture is cleared row by row as its codes reach it: a stream that breaks off
-// after one row of a 65535x4096 picture fails without touching the other rows' 800 MB.
-TEST(BmpDecoderTest, CutRunLengthDataCostsOnlyTheRowsItReached) {
-    std::vector<uint8_t> rle = rleFile(false, {255, 1, 255, 2, 0, 0, 10, 1});
-    set32(rle, 18, 65535);
-    set32(rle, 22, 4096);
+// A run-length picture costs memory only for the rows its codes draw: a stream that breaks off
+// after one row of a 65535x4096 picture fails, and one that ends there with its end code is
+// black above, without either touching the other rows' 800 MB.
+TEST(BmpDecoderTest, RunLengthPicturesCostOnlyTheRowsTheirCodesDraw) {
+    std::vector<uint8_t> cut = rleFile(false, {255, 1, 255, 2, 0, 0, 10, 1});
+    set32(cut, 18, 65535);
+    set32(cut, 22, 4096);
     const int64_t grown =
-        peakMemoryGrowth([&] { EXPECT_EQ(errorOf(rle), "Bitmap image is not valid"); });
+        peakMemoryGrowth([&] { EXPECT_EQ(errorOf(cut), "Bitmap image is not valid"); });
     if (grown < 0) GTEST_SKIP() << "the peak resident size cannot be reset here";
     // A quarter of the picture: the sanitizers' shadow of the untouched block counts here.
     EXPECT_LT(grown, 200 << 20);
+
+    // Then a jump 5 right and 100 rows up, a run of 3 and the end code.
+    std::vector<uint8_t> ended =
+        rleFile(false, {255, 1, 255, 2, 0, 0, 10, 1, 0, 2, 5, 100, 3, 2, 0, 1});
+    set32(ended, 18, 65535);
+    set32(ended, 22, 4096);
+    const int64_t grownEnded = peakMemoryGrowth([&] {
+        const auto bitmap = DecodeBmp(ended);
+        EXPECT_EQ(pixel(*bitmap, 254, 4095), (Bgr{0, 0, 255}));
+        EXPECT_EQ(pixel(*bitmap, 255, 4095), (Bgr{0, 255, 0}));
+        EXPECT_EQ(pixel(*bitmap, 9, 4094), (Bgr{0, 0, 255}));
+        EXPECT_EQ(pixel(*bitmap, 10, 4094), (Bgr{0, 0, 0}));
+        EXPECT_EQ(pixel(*bitmap, 600, 4095), (Bgr{0, 0, 0}));
+        EXPECT_EQ(pixel(*bitmap, 15, 3994), (Bgr{0, 255, 0}));
+        EXPECT_EQ(pixel(*bitmap, 17, 3994), (Bgr{0, 255, 0}));
+        EXPECT_EQ(pixel(*bitmap, 14, 3994), (Bgr{0, 0, 0}));
+        EXPECT_EQ(pixel(*bitmap, 15, 3995), (Bgr{0, 0, 0}));
+        EXPECT_EQ(pixel(*bitmap, 65534, 0), (Bgr{0, 0, 0}));
+        EXPECT_EQ(pixel(*bitmap, 30000, 2000), (Bgr{0, 0, 0}));
+    });
+    EXPECT_LT(grownEnded, 200 << 20);
 }
 
 // Files from an independent encoder, read back by the same program's own decoder.
