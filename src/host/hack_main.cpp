@@ -146,20 +146,23 @@ std::optional<std::vector<std::string>> picturesIn(platform::FileSystem& files,
     return pictures;
 }
 
-// The XScreenSaver daemon marks the root window; other lockers that hand over a window do not.
+// The XScreenSaver daemon marks the root window (its status, or its version in older daemons);
+// other programs that hand over a window do not.
 bool underXScreenSaver(Display* dpy) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    x11::ErrorTrap trap(dpy);
-    const bool found =
-        XGetWindowProperty(dpy, DefaultRootWindow(dpy), x11::atom(dpy, "_SCREENSAVER_VERSION"), 0,
-                           16, False, AnyPropertyType, &type, &format, &count, &after,
-                           &data) == Success &&
-        type != None;
-    if (data) XFree(data);
-    return found && !trap.failed();
+    for (const char* name : {"_SCREENSAVER_STATUS", "_SCREENSAVER_VERSION"}) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        x11::ErrorTrap trap(dpy);
+        const bool found =
+            XGetWindowProperty(dpy, DefaultRootWindow(dpy), x11::atom(dpy, name), 0, 1, False,
+                               AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+            type != None;
+        if (data) XFree(data);
+        if (found && !trap.failed()) return true;
+    }
+    return false;
 }
 
 // Under the XScreenSaver daemon, with no folder and no desktop effect on the command line, the
