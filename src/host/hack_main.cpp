@@ -172,7 +172,8 @@ bool followImagePrefs(platform::Registry& store, platform::FileSystem& files,
                       bool verbose) {
     const hack::StoredSource stored = hack::readStoredSource(store);
     std::optional<std::vector<std::string>> folder;
-    if (!prefs.grabDesktopImages && prefs.chooseRandomImages && !prefs.imageDirectory.empty())
+    if (!prefs.grabDesktopImages && stored.desktop && !stored.hasPictures &&
+        prefs.chooseRandomImages && !prefs.imageDirectory.empty())
         folder = picturesIn(files, prefs.imageDirectory);
     const auto source = hack::chooseImageSource(prefs, stored.desktop, stored.hasPictures,
                                                 folder && !folder->empty());

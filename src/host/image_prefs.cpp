@@ -72,8 +72,8 @@ ImagePrefs loadImagePrefs(const std::string& home) {
 ImageSource chooseImageSource(const ImagePrefs& prefs, bool storedDesktop, bool storedHasPictures,
                               bool folderHasPictures) {
     if (prefs.grabDesktopImages || !storedDesktop) return ImageSource::AsStored;
-    if (prefs.chooseRandomImages && folderHasPictures) return ImageSource::Folder;
     if (storedHasPictures) return ImageSource::StoredPictures;
+    if (prefs.chooseRandomImages && folderHasPictures) return ImageSource::Folder;
     return ImageSource::Black;
 }
 

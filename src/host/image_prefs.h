@@ -30,7 +30,7 @@ enum class ImageSource {
 };
 
 // What to show when the command line names neither a folder nor a desktop effect. The desktop is
-// never shown when grabbing is off; the stored list comes before the daemon's folder.
+// never shown when grabbing is off; Tarnwick's own stored list comes before the daemon's folder.
 // `storedDesktop` is what the stored settings would show: true for the desktop.
 ImageSource chooseImageSource(const ImagePrefs& prefs, bool storedDesktop, bool storedHasPictures,
                               bool folderHasPictures);

@@ -163,11 +163,12 @@ TEST(ImagePrefs, ResourceLinesAndTheChoiceOfSource) {
     hack::ImagePrefs grab;
     EXPECT_EQ(hack::chooseImageSource(grab, true, false, true), S::AsStored);
     EXPECT_EQ(hack::chooseImageSource(p, false, true, true), S::AsStored); // stored pictures
-    EXPECT_EQ(hack::chooseImageSource(p, true, true, true), S::Folder);
-    EXPECT_EQ(hack::chooseImageSource(p, true, true, false), S::StoredPictures);
+    EXPECT_EQ(hack::chooseImageSource(p, true, true, true), S::StoredPictures);
+    EXPECT_EQ(hack::chooseImageSource(p, true, false, true), S::Folder);
     EXPECT_EQ(hack::chooseImageSource(p, true, false, false), S::Black);
     p.chooseRandomImages = false;
     EXPECT_EQ(hack::chooseImageSource(p, true, false, true), S::Black);
+    EXPECT_EQ(hack::chooseImageSource(p, true, true, true), S::StoredPictures);
 
     fakes::FakeRegistry store;
     EXPECT_TRUE(hack::readStoredSource(store).desktop);
