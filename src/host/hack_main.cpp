@@ -1,7 +1,9 @@
 // The XScreenSaver hack: the saver form in its preview mode, drawn at full size into the window
 // the daemon hands over (or into a window of our own), with settings overridden for this run.
 #include "engine/scrsavermain.h"
+#include "host/fps_overlay.h"
 #include "host/hack_options.h"
+#include "host/image_prefs.h"
 #include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -14,6 +16,7 @@
 #include "resources/sounds.h"
 #include "settings/folder_search.h"
 #include "settings/settings_names.h"
+#include "settings/text_forms.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -132,6 +135,65 @@ private:
     bool embedded_ = false;
 };
 
+// The pictures of `folder` and its subfolders; nullopt when it cannot be searched.
+std::optional<std::vector<std::string>> picturesIn(platform::FileSystem& files,
+                                                   const std::string& folder) {
+    std::vector<std::string> pictures;
+    TJvSearchFiles search(files);
+    search.rootDirectory = folder;
+    search.onFindFile = [&](const std::string& name) { pictures.push_back(name); };
+    if (!files.folderExists(folder) || !search.Search()) return std::nullopt;
+    return pictures;
+}
+
+// The XScreenSaver daemon marks the root window (its status, or its version in older daemons);
+// other programs that hand over a window do not.
+bool underXScreenSaver(Display* dpy) {
+    for (const char* name : {"_SCREENSAVER_STATUS", "_SCREENSAVER_VERSION"}) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        x11::ErrorTrap trap(dpy);
+        const bool found =
+            XGetWindowProperty(dpy, DefaultRootWindow(dpy), x11::atom(dpy, name), 0, 1, False,
+                               AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+            type != None;
+        if (data) XFree(data);
+        if (found && !trap.failed()) return true;
+    }
+    return false;
+}
+
+// Under the XScreenSaver daemon, with no folder and no desktop effect on the command line, the
+// user's image settings decide whether the desktop may be shown. True when nothing may be.
+bool followImagePrefs(platform::Registry& store, platform::FileSystem& files,
+                      const hack::ImagePrefs& prefs, hack::RunOnlyRegistry::Values& overrides,
+                      bool verbose) {
+    const hack::StoredSource stored = hack::readStoredSource(store);
+    std::optional<std::vector<std::string>> folder;
+    if (!prefs.grabDesktopImages && stored.desktop && !stored.hasPictures &&
+        prefs.chooseRandomImages && !prefs.imageDirectory.empty())
+        folder = picturesIn(files, prefs.imageDirectory);
+    const auto source = hack::chooseImageSource(prefs, stored.desktop, stored.hasPictures,
+                                                folder && !folder->empty());
+    const std::string section = std::string(kSaverSettingsKey) + "\\" + kSettingsSection;
+    auto& values = overrides[section];
+    if (source == hack::ImageSource::Folder) {
+        overrides[std::string(kSaverSettingsKey) + "\\" + kPictureListKey] =
+            hack::pictureListOverrides(*folder);
+        values.emplace_back(kUseDesktopValue, storedBoolText(false));
+    } else if (source == hack::ImageSource::StoredPictures) {
+        values.emplace_back(kUseDesktopValue, storedBoolText(false));
+    }
+    if (verbose && source != hack::ImageSource::AsStored)
+        std::fprintf(stderr, "%s: desktop grabbing is off; showing %s\n", kProgram,
+                     source == hack::ImageSource::Folder           ? "the image directory"
+                     : source == hack::ImageSource::StoredPictures ? "the stored pictures"
+                                                                   : "a black screen");
+    return source == hack::ImageSource::Black;
+}
+
 int badUsage(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(),
                  hack::usageText(kProgram).c_str());
@@ -156,14 +218,13 @@ int main(int argc, char** argv) {
     hack::RunOnlyRegistry::Values overrides;
     const std::string section = std::string(kSaverSettingsKey) + "\\" + kSettingsSection;
     overrides[section] = hack::sectionOverrides(options);
+    if (options.display) setenv("DISPLAY", options.display->c_str(), 1);
     if (options.images) {
-        std::vector<std::string> pictures;
-        TJvSearchFiles search(files);
-        search.rootDirectory = *options.images;
-        search.onFindFile = [&](const std::string& name) { pictures.push_back(name); };
-        if (!files.folderExists(*options.images) || !search.Search())
+        const auto found = picturesIn(files, *options.images);
+        if (!found)
             return badUsage(
                 format("-images: cannot search the folder \"%s\"", options.images->c_str()));
+        const std::vector<std::string>& pictures = *found;
         if (pictures.empty())
             std::fprintf(stderr, "%s: no pictures in \"%s\"; the desktop is shown instead\n",
                          kProgram, options.images->c_str());
@@ -183,10 +244,12 @@ int main(int argc, char** argv) {
         Display* dpy = display.get();
 
         x11::XWindow target = 0;
+        bool daemonWindow = false;
         std::unique_ptr<OwnWindow> own; // outlives the form window embedded in it
         if (options.target == hack::Target::Root) {
             const char* env = std::getenv("XSCREENSAVER_WINDOW");
             if (env && *env) {
+                daemonWindow = true;
                 const auto id = hack::parseWindowId(env);
                 if (!id)
                     return badUsage(format("XSCREENSAVER_WINDOW: \"%s\" is not a window id", env));
@@ -206,6 +269,13 @@ int main(int argc, char** argv) {
         if (options.target != hack::Target::Window && !x11::windowExists(dpy, target))
             return badUsage(format("window 0x%lx does not exist", target));
 
+        platform::FileRegistry store;
+        const char* home = std::getenv("HOME");
+        const bool noDesktop =
+            daemonWindow && !options.images && !options.desktop && underXScreenSaver(dpy) &&
+            followImagePrefs(store, files, hack::loadImagePrefs(home ? home : ""), overrides,
+                             options.verbose);
+
         SaverModule module;
         const std::vector<std::string> args{"/p", std::to_string(target)};
         module.startUp(args);
@@ -222,12 +292,18 @@ int main(int argc, char** argv) {
                                  options.verbose, kProgram);
         platform::SdlSoundPlayer sound(soundResource);
         platform::PosixPasswordLibrary passwords;
-        platform::FileRegistry store;
         hack::RunOnlyRegistry registry(store, overrides);
-        platform::Platform platform{*windows,  *saverState, screen, sound,
-                                    passwords, registry,    files};
+        const Size targetSize = windowSize(dpy, target);
+        hack::BlackScreen black({0, 0, targetSize.width, targetSize.height});
+        platform::Platform platform{
+            *windows, *saverState, noDesktop ? static_cast<platform::Screen&>(black) : screen,
+            sound,    passwords,   registry,
+            files};
 
-        FormServices services{platform, window, args, requestTermination, [] {}};
+        hack::FpsOverlay overlay(window);
+        platform::FormWindow& drawn = options.fps ? static_cast<platform::FormWindow&>(overlay)
+                                                  : static_cast<platform::FormWindow&>(window);
+        FormServices services{platform, drawn, args, requestTermination, [] {}};
         TForm1 form(module, services);
         if (!window.visible()) window.show();
         const int rc = app.exec();

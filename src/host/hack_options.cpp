@@ -172,6 +172,24 @@ HackOptions parseHackOptions(const std::vector<std::string>& args) {
             if (!id) throw OptionError(format("-window-id: \"%s\" is not a window id", v.c_str()));
             o.target = Target::WindowId;
             o.windowId = *id;
+        } else if (opt == "-display") {
+            o.display = value();
+        } else if (opt == "-visual") {
+            value(); // the default visual serves every picture we draw
+        } else if (opt == "-install" || opt == "-mono" || opt == "-pair") {
+            // A private colormap, monochrome and a paired demo window mean nothing to a
+            // true-colour saver drawing one window.
+        } else if (opt == "-fps" || opt == "-no-fps") {
+            o.fps = opt == "-fps";
+        } else if (opt == "-delay") {
+            const std::string& v = value();
+            const auto us = parseStoredInt(v);
+            constexpr int64_t kMaxUs = int64_t{kRefreshMax} * 1000 + 499;
+            if (!us || *us < 0 || *us > kMaxUs)
+                throw OptionError(
+                    format("-delay: \"%s\" is not a number of microseconds from 0 to %lld",
+                           v.c_str(), static_cast<long long>(kMaxUs)));
+            o.refresh = static_cast<int32_t>((int64_t{*us} + 500) / 1000);
         } else if (opt == "-verbose") {
             o.verbose = true;
         } else if (opt == "-help" || opt == "-h") {
@@ -213,17 +231,19 @@ HackOptions parseHackOptions(const std::vector<std::string>& args) {
 }
 
 std::string usageText(const char* program) {
-    return format("usage: %s [-root | -window | -window-id ID] [-verbose]\n"
-                  "  [-cycle MS] [-refresh MS] [-zoom 0.01..1] [-path %s]\n"
-                  "  [-sounds | -no-sounds] [-desktop %s] [-images DIR]\n",
+    return format("usage: %s [-root | -window | -window-id ID] [-display NAME] [-verbose]\n"
+                  "  [-fps | -no-fps] [-cycle MS] [-refresh MS | -delay US] [-zoom 0.01..1]\n"
+                  "  [-path %s]\n"
+                  "  [-sounds | -no-sounds] [-desktop %s] [-images DIR]\n"
+                  "  (-visual V, -install, -mono and -pair are accepted and ignored)\n",
                   program, joined(kPathNames).c_str(), joined(kDesktopNames).c_str());
 }
 
 std::vector<std::pair<std::string, std::string>> sectionOverrides(const HackOptions& o) {
     std::vector<std::pair<std::string, std::string>> v;
-    if (o.cycle) v.emplace_back(kCycleValue, std::to_string(*o.cycle));
-    if (o.refresh) v.emplace_back(kRefreshValue, std::to_string(*o.refresh));
-    if (o.zoom) v.emplace_back(kMaxZoomValue, formatStoredFloat(*o.zoom));
+    v.emplace_back(kCycleValue, std::to_string(o.cycle.value_or(kDefaultCycle)));
+    v.emplace_back(kRefreshValue, std::to_string(o.refresh.value_or(kDefaultRefresh)));
+    v.emplace_back(kMaxZoomValue, formatStoredFloat(o.zoom.value_or(kDefaultZoom)));
     if (o.path) v.emplace_back(kCameraPathValue, std::to_string(*o.path));
     if (o.sounds) v.emplace_back(kPlaySoundsValue, storedBoolText(*o.sounds));
     if (o.desktop) v.emplace_back(kDesktopSettingValue, std::to_string(*o.desktop));

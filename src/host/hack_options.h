@@ -2,7 +2,12 @@
 // The XScreenSaver hack's command line, and the settings it overrides for one run.
 //
 // The daemon's conventions: -root (its window from XSCREENSAVER_WINDOW, else the root window),
-// -window-id ID, -window (a window of our own). Options may also be written with two dashes.
+// -window-id ID, -window (a window of our own), and the options every hack takes (-display,
+// -visual, -install, -mono, -pair, -fps, -no-fps, -delay). Options may be written with two dashes.
+//
+// The three numbers the settings panel shows as sliders run at the panel's defaults when left
+// out, because the panel leaves a slider's option out at its default; everything else left out
+// comes from the stored settings.
 #include "platform/error.h"
 #include "platform/registry.h"
 
@@ -24,15 +29,23 @@ public:
 
 enum class Target { Window, Root, WindowId };
 
+// What a run uses when the option is left out: the saver's first-run values, which are also
+// the defaults in the panel's description.
+constexpr int32_t kDefaultCycle = 9000;
+constexpr int32_t kDefaultRefresh = 50;
+constexpr double kDefaultZoom = 0.75;
+
 struct HackOptions {
     Target target = Target::Window;
     uint64_t windowId = 0; // with Target::WindowId
     bool verbose = false;
     bool help = false;
-    std::optional<int32_t> cycle;   // milliseconds
-    std::optional<int32_t> refresh; // milliseconds
-    std::optional<double> zoom;     // 0.01 to 1
-    std::optional<int32_t> path;    // index of sine, zigzag, average, drunken
+    bool fps = false;                   // draw the frame-rate overlay
+    std::optional<std::string> display; // X display name
+    std::optional<int32_t> cycle;       // milliseconds
+    std::optional<int32_t> refresh;     // milliseconds (also from -delay in microseconds)
+    std::optional<double> zoom;         // 0.01 to 1
+    std::optional<int32_t> path;        // index of sine, zigzag, average, drunken
     std::optional<bool> sounds;
     std::optional<int32_t> desktop; // index of normal, rotate90, ..., blur
     std::optional<std::string> images;
@@ -47,8 +60,9 @@ std::optional<uint64_t> parseWindowId(std::string_view text);
 // The usage text printed for -help and after an option error.
 std::string usageText(const char* program);
 
-// Stored values (name, text) of the settings section that the options replace. The picture list
-// is not among them: it comes from a folder search (see pictureListOverrides).
+// Stored values (name, text) of the settings section that the options replace: always the three
+// numbers, the rest when given. The picture list is not among them: it comes from a folder search
+// (see pictureListOverrides).
 std::vector<std::pair<std::string, std::string>> sectionOverrides(const HackOptions& options);
 // The values (Count, Item0, ...) of the picture list key for `pictures`.
 std::vector<std::pair<std::string, std::string>>

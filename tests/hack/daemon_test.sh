@@ -49,6 +49,7 @@ unfade: False
 splash: False
 dpmsEnabled: False
 programs: $work/tarnwick-hack -root -verbose -no-sounds -refresh 20 $* \\n
+${resources:-}
 EOF
   [ "$(id -u)" -ne 0 ] || chown nobody "$work/home/.xscreensaver"
 }
@@ -58,6 +59,12 @@ share() {
   import -window root "$work/screen.png" 2>/dev/null || { echo 0; return; }
   convert "$work/screen.png" -fuzz 3% -fill white -opaque "$1" -fill black +opaque white \
     -colorspace gray -format '%[fx:mean]' info:
+}
+
+# Share of the bottom left corner's pixels within a few levels of the colour $1.
+corner_share() {
+  convert "$work/screen.png" -gravity SouthWest -crop 60x8+4+4 +repage -fuzz 3% -fill white \
+    -opaque "$1" -fill black +opaque white -colorspace gray -format '%[fx:mean]' info:
 }
 
 # Waits up to 10 s for the screen to be mostly the colour $1.
@@ -71,11 +78,19 @@ expect_screen() {
 
 hack_pids() { pgrep -f "^$work/tarnwick-hack" || true; }
 
+# Activates, expects the colour $1 on the screen, deactivates; with $2 seconds, also expects the
+# frame-rate overlay in the bottom left corner by then.
 run_once() {
   "${as_user[@]}" xscreensaver-command -activate >/dev/null
   for _ in $(seq 1 50); do [ -n "$(hack_pids)" ] && break; sleep 0.2; done
   [ -n "$(hack_pids)" ] || fail "the daemon did not start the hack"
   expect_screen "$1"
+  if [ -n "${2:-}" ]; then
+    sleep "$2"
+    share "$1" >/dev/null
+    awk -v s="$(corner_share "$1")" 'BEGIN { exit !(s < 0.5) }' ||
+      fail "no frame rate in the corner"
+  fi
   "${as_user[@]}" xscreensaver-command -deactivate >/dev/null
   for _ in $(seq 1 50); do [ -z "$(hack_pids)" ] && break; sleep 0.1; done
   [ -z "$(hack_pids)" ] || fail "the hack is still running after deactivation"
@@ -100,3 +115,29 @@ run_once "$desktop"
 grep -q "tarnwick-hack: desktop snapshot from the daemon's screenshot" "$work/daemon.log" ||
   fail "the snapshot did not come from the daemon's screenshot"
 echo "ok: the desktop came from the daemon's screenshot and the hack ended"
+
+# Desktop grabbing turned off in the daemon's settings: without a folder or a desktop effect on
+# the command line the desktop never shows; the daemon's image folder does, with the frame rate.
+resources="grabDesktopImages: False
+chooseRandomImages: True
+imageDirectory: $work/pictures"
+configure -fps
+run_once "$picture" 1.5
+grep -q "tarnwick-hack: desktop grabbing is off; showing the image directory" "$work/daemon.log" ||
+  fail "the hack did not take the daemon's image directory"
+echo "ok: with grabbing off the daemon's image folder was shown, with the frame rate"
+
+resources="grabDesktopImages: False
+chooseRandomImages: False"
+configure
+"${as_user[@]}" xscreensaver-command -activate >/dev/null
+for _ in $(seq 1 50); do [ -n "$(hack_pids)" ] && break; sleep 0.2; done
+[ -n "$(hack_pids)" ] || fail "the daemon did not start the hack"
+for _ in $(seq 1 10); do
+  awk -v s="$(share "$desktop")" 'BEGIN { exit !(s < 0.01) }' || fail "the desktop was shown"
+  sleep 0.2
+done
+grep -q "tarnwick-hack: desktop grabbing is off; showing a black screen" "$work/daemon.log" ||
+  fail "the hack did not choose a black screen"
+"${as_user[@]}" xscreensaver-command -deactivate >/dev/null
+echo "ok: with grabbing off and no pictures the desktop was never shown"

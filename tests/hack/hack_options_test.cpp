@@ -65,17 +65,31 @@ TEST(HackOptions, BadValuesNameTheOption) {
         const char* mentions;
     };
     const Case cases[] = {
-        {{"-cycle", "249"}, "-cycle"},       {{"-cycle", "32768"}, "-cycle"},
-        {{"-cycle", "1e3"}, "-cycle"},       {{"-cycle"}, "-cycle needs a value"},
-        {{"-refresh", "-1"}, "-refresh"},    {{"-refresh", "2001"}, "-refresh"},
-        {{"-refresh", ""}, "-refresh"},      {{"-zoom", "0"}, "-zoom"},
-        {{"-zoom", "1.01"}, "-zoom"},        {{"-zoom", "nan"}, "-zoom"},
-        {{"-zoom", "0,5"}, "-zoom"},         {{"-path", "Sine"}, "sine|zigzag"},
-        {{"-path", "spiral"}, "-path"},      {{"-desktop", "rotate45"}, "-desktop"},
-        {{"-images", ""}, "-images"},        {{"-images"}, "-images needs a value"},
-        {{"-window-id", "0"}, "-window-id"}, {{"-window-id", "zz"}, "-window-id"},
-        {{"-window-id"}, "-window-id"},      {{"-fps"}, "unknown option \"-fps\""},
+        {{"-cycle", "249"}, "-cycle"},
+        {{"-cycle", "32768"}, "-cycle"},
+        {{"-cycle", "1e3"}, "-cycle"},
+        {{"-cycle"}, "-cycle needs a value"},
+        {{"-refresh", "-1"}, "-refresh"},
+        {{"-refresh", "2001"}, "-refresh"},
+        {{"-refresh", ""}, "-refresh"},
+        {{"-zoom", "0"}, "-zoom"},
+        {{"-zoom", "1.01"}, "-zoom"},
+        {{"-zoom", "nan"}, "-zoom"},
+        {{"-zoom", "0,5"}, "-zoom"},
+        {{"-path", "Sine"}, "sine|zigzag"},
+        {{"-path", "spiral"}, "-path"},
+        {{"-desktop", "rotate45"}, "-desktop"},
+        {{"-images", ""}, "-images"},
+        {{"-images"}, "-images needs a value"},
+        {{"-window-id", "0"}, "-window-id"},
+        {{"-window-id", "zz"}, "-window-id"},
+        {{"-window-id"}, "-window-id"},
+        {{"-fast"}, "unknown option \"-fast\""},
         {{"root"}, "unknown option"},
+        {{"-delay", "-1"}, "-delay"},
+        {{"-delay", "2000500"}, "-delay"},
+        {{"-delay", "1.5"}, "-delay"},
+        {{"-visual"}, "-visual needs a value"},
     };
     for (const Case& c : cases) {
         try {
@@ -89,19 +103,25 @@ TEST(HackOptions, BadValuesNameTheOption) {
 
 TEST(HackOptions, OverridesUseTheStoredForms) {
     using Values = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(hack::sectionOverrides(parseHackOptions({"-root"})), Values{});
+    const Values defaults{
+        {"udCycle_Position", "9000"}, {"udRefresh_Position", "50"}, {"fEdit_Value", "0.75"}};
+    EXPECT_EQ(hack::sectionOverrides(parseHackOptions({"-root"})), defaults);
     EXPECT_EQ(
         hack::sectionOverrides(parseHackOptions({"-cycle", "1000", "-zoom", "0.25", "-path",
                                                  "zigzag", "-sounds", "-desktop", "rotate180"})),
         (Values{{"udCycle_Position", "1000"},
+                {"udRefresh_Position", "50"},
                 {"fEdit_Value", "0.25"},
                 {"rgPath_ItemIndex", "1"},
                 {"cbxPlaySounds_Checked", "True"},
                 {"rgDesktopSettings_ItemIndex", "2"},
                 {"cbxUseDesktop_Checked", "True"}}));
     // Pictures asked for win over the desktop.
+    Values both = defaults;
+    both.insert(both.end(),
+                {{"rgDesktopSettings_ItemIndex", "5"}, {"cbxUseDesktop_Checked", "False"}});
     EXPECT_EQ(hack::sectionOverrides(parseHackOptions({"-desktop", "blur", "-images", "/p"})),
-              (Values{{"rgDesktopSettings_ItemIndex", "5"}, {"cbxUseDesktop_Checked", "False"}}));
+              both);
     EXPECT_EQ(hack::pictureListOverrides({"/a.bmp", "/b.jpg"}),
               (Values{{"Count", "2"}, {"Item0", "/a.bmp"}, {"Item1", "/b.jpg"}}));
 }

@@ -14,6 +14,7 @@ set(expected
     share/xscreensaver/config/tarnwick.xml
     share/xscreensaver/config/tarnwick-hack.xml
     share/applications/tarnwick.desktop
+    share/applications/screensavers/tarnwick.desktop
     share/man/man6/tarnwick.6
     share/man/man6/tarnwick-hack.6)
 foreach(f ${expected})

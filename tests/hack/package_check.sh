@@ -12,7 +12,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in usr/bin/tarnwick usr/bin/tarnwick-hack usr/libexec/xscreensaver/tarnwick-hack \
          usr/share/xscreensaver/config/tarnwick.xml usr/share/applications/tarnwick.desktop \
-         usr/share/man/man6/tarnwick.6; do
+         usr/share/man/man6/tarnwick.6 usr/share/applications/screensavers/tarnwick.desktop; do
   grep -qx "\./$f" <<<"$files" || fail "the package lacks /$f"
 done
 
