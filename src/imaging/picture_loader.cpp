@@ -70,14 +70,18 @@ std::string pictureExtension(const std::string& path) {
     return path.substr(dot + 1);
 }
 
-std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path) {
+std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path, std::stop_token stop) {
     const std::string ext = pictureExtension(path);
     const std::string kind = lower(ext);
     const bool bmp = kind == "bmp";
     if (!bmp && kind != "jpg" && kind != "jpeg")
         throw Error(format("Unknown picture file extension (.%s)", ext.c_str()));
+    if (stop.stop_requested()) throw PictureLoadCancelled();
     const std::vector<uint8_t> bytes = readWholeFile(path);
-    return bmp ? DecodeBmp(bytes) : DecodeJpeg(bytes);
+    if (stop.stop_requested()) throw PictureLoadCancelled();
+    auto picture = bmp ? DecodeBmp(bytes) : DecodeJpeg(bytes);
+    if (stop.stop_requested()) throw PictureLoadCancelled();
+    return picture;
 }
 
 } // namespace tarnwick

@@ -1,9 +1,11 @@
 #pragma once
 // The picture loader of the saver and the settings dialog: a file to a 24-bit working bitmap.
 #include "imaging/bitmap.h"
+#include "platform/error.h"
 
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 namespace tarnwick {
@@ -20,7 +22,13 @@ std::string pictureExtension(const std::string& path);
 // JPEG. Any other extension throws "Unknown picture file extension (.ext)" with the extension as
 // written, before the file is opened. A file that cannot be read, a folder and anything but a
 // regular file (a named pipe would block) throw "Cannot open file \"path\". <reason>"; decoder
-// errors pass on unchanged.
-std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path);
+// errors pass on unchanged. A stop requested on `stop` ends the load with PictureLoadCancelled.
+std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path, std::stop_token stop = {});
+
+// A load given up because its caller asked it to stop: "Picture load cancelled".
+class PictureLoadCancelled : public Error {
+public:
+    PictureLoadCancelled() : Error("Picture load cancelled") {}
+};
 
 } // namespace tarnwick

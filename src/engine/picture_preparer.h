@@ -1,0 +1,66 @@
+#pragma once
+// Decodes the picture the next cycle tick will show on a worker thread of its own, so that the
+// tick only swaps it in. The worker owns the picture it decodes until it puts the finished result
+// into a one-slot mailbox; only the main thread empties it (take, cancel).
+#include "imaging/bitmap.h"
+#include "platform/files.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+namespace tarnwick {
+
+class PicturePreparer {
+public:
+    using Loader =
+        std::function<std::unique_ptr<WorkBitmap>(const std::string& path, std::stop_token)>;
+
+    // What to decode: the list entry, and the file's stamp when it was asked for.
+    struct Job {
+        int32_t index = 0;
+        std::string path;
+        platform::FileStamp stamp;
+    };
+    // A finished job: the picture, or the error its load raised.
+    struct Result {
+        Job job;
+        std::unique_ptr<WorkBitmap> picture;
+        std::exception_ptr error;
+    };
+
+    // `loader` runs on the worker; it must use nothing the main thread touches.
+    explicit PicturePreparer(Loader loader);
+    ~PicturePreparer(); // stops a load under way and waits for the worker to end
+    PicturePreparer(const PicturePreparer&) = delete;
+    PicturePreparer& operator=(const PicturePreparer&) = delete;
+
+    // Starts decoding `job`; a job under way is cancelled and an untaken result dropped.
+    void prepare(Job job);
+    // The result of the job last given, waiting while it is still being decoded; nullopt when no
+    // job was given since the last take or cancel.
+    std::optional<Result> take();
+    // Cancels a job under way and drops its result; returns at once.
+    void cancel();
+
+private:
+    void run(std::stop_token stop);
+
+    Loader loader_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<Job> queued_;     // given, not yet picked up by the worker
+    bool working_ = false;          // the worker is loading
+    std::optional<Result> mailbox_; // finished, not yet taken
+    std::stop_source jobStop_;      // stops the load under way
+    std::jthread worker_;           // last: it starts once everything above exists
+};
+
+} // namespace tarnwick
