@@ -287,6 +287,23 @@ TEST_F(HackRun, RootDrawsIntoTheDaemonsWindowAndSaysWhereTheSnapshotCameFrom) {
     EXPECT_EQ(desktop.stderrText.find(line, at + 1), std::string::npos) << "reported twice";
 }
 
+TEST_F(HackRun, SigtermEndsTheStartUpBeforeTheEventLoopRuns) {
+    // The start-up waits for a stuck image helper, which it gives up only after 5 s.
+    const Window win = makeWindow(160, 120);
+    const fs::path log = home.path / "helper-args";
+    Hack hack({"-root", "-verbose", "-desktop", "normal"}, home.path,
+              {"XSCREENSAVER_WINDOW=" + std::to_string(win), "PATH=" FAKE_HELPER_DIR,
+               "FAKE_HELPER_LOG=" + log.string(), "FAKE_HELPER_HANG=1"});
+    const auto started = Clock::now();
+    while (!fs::exists(log) && Clock::now() - started < 10s) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(fs::exists(log)) << "the helper never ran";
+    kill(hack.pid, SIGTERM);
+    // Gone long before the helper's limit, without going on to take the desktop.
+    ASSERT_TRUE(hack.waitEnd(3s)) << "still in its start-up";
+    EXPECT_EQ(hack.exitCode(), 0);
+    EXPECT_EQ(hack.stderrText.find("desktop snapshot"), std::string::npos) << hack.stderrText;
+}
+
 TEST_F(HackRun, WithoutAScreenshotTheDaemonsHelperPaintsTheDesktop) {
     const Window win = makeWindow(160, 120);
     const fs::path log = home.path / "helper-args";
