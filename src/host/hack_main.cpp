@@ -7,6 +7,7 @@
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
 #include "platform/sdl/sdl_sound_player.h"
+#include "platform/x11/x11_connection_watch.h"
 #include "platform/x11/x11_daemon_screen.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
@@ -226,6 +227,7 @@ int main(int argc, char** argv) {
         x11::DisplayPtr display = x11::openDisplay();
         if (!display) throw Error("Cannot open display");
         Display* dpy = display.get();
+        const x11::ConnectionWatch watch(dpy, kProgram);
 
         x11::XWindow target = 0;
         std::unique_ptr<OwnWindow> own; // outlives the form window embedded in it
