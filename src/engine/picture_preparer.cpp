@@ -4,78 +4,83 @@
 
 namespace tarnwick {
 
-PicturePreparer::PicturePreparer(Loader loader)
-    : loader_(std::move(loader)), worker_([this](std::stop_token stop) { run(stop); }) {}
+PicturePreparer::PicturePreparer(Loader loader) : state_(std::make_shared<State>()) {
+    state_->loader = std::move(loader);
+    worker_ = std::thread([state = state_] { run(state); });
+}
 
 PicturePreparer::~PicturePreparer() {
-    {
-        // Under the lock, so the worker cannot miss the stop between its test and its wait.
-        std::lock_guard lock(mutex_);
-        jobStop_.request_stop();
-        worker_.request_stop();
-    }
-    changed_.notify_all();
-    // The jthread joins here; the worker never waits for the main thread, so this cannot block
-    // for longer than the loader takes to notice its stop.
+    std::unique_lock lock(state_->mutex);
+    state_->jobStop.request_stop();
+    state_->ending = true;
+    state_->changed.notify_all();
+    const bool ended = state_->changed.wait_for(lock, kEndWait, [&] { return state_->ended; });
+    lock.unlock();
+    if (ended)
+        worker_.join();
+    else
+        worker_.detach(); // it holds its own share of the state and ends after its load
 }
 
 void PicturePreparer::prepare(Job job) {
+    std::optional<Result> dropped;
     {
-        std::lock_guard lock(mutex_);
-        jobStop_.request_stop();
-        jobStop_ = std::stop_source();
-        mailbox_.reset();
-        queued_ = std::move(job);
+        std::lock_guard lock(state_->mutex);
+        state_->jobStop.request_stop();
+        state_->jobStop = std::stop_source();
+        dropped = std::move(state_->mailbox);
+        state_->mailbox.reset();
+        state_->queued = std::move(job);
     }
-    changed_.notify_all();
+    state_->changed.notify_all();
 }
 
 std::optional<PicturePreparer::Result> PicturePreparer::take() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !queued_ && !working_; });
-    std::optional<Result> result = std::move(mailbox_);
-    mailbox_.reset();
+    std::unique_lock lock(state_->mutex);
+    state_->changed.wait(lock, [&] { return !state_->queued && !state_->working; });
+    std::optional<Result> result = std::move(state_->mailbox);
+    state_->mailbox.reset();
     return result;
 }
 
 void PicturePreparer::cancel() {
-    std::optional<Result> dropped;
-    {
-        std::lock_guard lock(mutex_);
-        jobStop_.request_stop();
-        queued_.reset();
-        dropped = std::move(mailbox_);
-        mailbox_.reset();
-    }
-    // `dropped` is freed here, outside the lock.
+    std::optional<Result> dropped; // freed outside the lock
+    std::lock_guard lock(state_->mutex);
+    state_->jobStop.request_stop();
+    state_->queued.reset();
+    dropped = std::move(state_->mailbox);
+    state_->mailbox.reset();
 }
 
-void PicturePreparer::run(std::stop_token stop) {
-    std::unique_lock lock(mutex_);
+void PicturePreparer::run(const std::shared_ptr<State>& state) {
+    State& s = *state;
+    std::unique_lock lock(s.mutex);
     for (;;) {
-        changed_.wait(lock, [&] { return queued_.has_value() || stop.stop_requested(); });
-        if (stop.stop_requested()) return;
-        Result result{std::move(*queued_), nullptr, nullptr};
-        queued_.reset();
-        const std::stop_token jobStop = jobStop_.get_token();
-        working_ = true;
+        s.changed.wait(lock, [&] { return s.queued.has_value() || s.ending; });
+        if (s.ending) break;
+        Result result{std::move(*s.queued), nullptr, nullptr};
+        s.queued.reset();
+        const std::stop_token jobStop = s.jobStop.get_token();
+        s.working = true;
         lock.unlock();
         try {
-            result.picture = loader_(result.job.path, jobStop);
+            result.picture = s.loader(result.job.path, jobStop);
         } catch (...) {
             result.error = std::current_exception();
         }
         lock.lock();
-        working_ = false;
-        // A cancelled or replaced job's result is dropped: it is freed outside the lock below.
-        if (!jobStop.stop_requested()) mailbox_ = std::move(result);
-        changed_.notify_all();
+        s.working = false;
+        // A cancelled or replaced job's result is dropped, and freed outside the lock.
+        if (!jobStop.stop_requested()) s.mailbox = std::move(result);
+        s.changed.notify_all();
         if (result.picture) {
             lock.unlock();
             result.picture.reset();
             lock.lock();
         }
     }
+    s.ended = true;
+    s.changed.notify_all();
 }
 
 } // namespace tarnwick

@@ -5,6 +5,7 @@
 #include "imaging/bitmap.h"
 #include "platform/files.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -36,9 +37,13 @@ public:
         std::exception_ptr error;
     };
 
-    // `loader` runs on the worker; it must use nothing the main thread touches.
+    // `loader` runs on the worker; it must use nothing the main thread touches, nor anything the
+    // owner frees (see the destructor).
     explicit PicturePreparer(Loader loader);
-    ~PicturePreparer(); // stops a load under way and waits for the worker to end
+    // Stops a load under way and waits a moment (kEndWait) for the worker to end; a loader that
+    // has not noticed the stop by then is left to finish on its own, so that ending the program
+    // never waits for a large decode.
+    ~PicturePreparer();
     PicturePreparer(const PicturePreparer&) = delete;
     PicturePreparer& operator=(const PicturePreparer&) = delete;
 
@@ -50,17 +55,25 @@ public:
     // Cancels a job under way and drops its result; returns at once.
     void cancel();
 
-private:
-    void run(std::stop_token stop);
+    static constexpr std::chrono::milliseconds kEndWait{100};
 
-    Loader loader_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::optional<Job> queued_;     // given, not yet picked up by the worker
-    bool working_ = false;          // the worker is loading
-    std::optional<Result> mailbox_; // finished, not yet taken
-    std::stop_source jobStop_;      // stops the load under way
-    std::jthread worker_;           // last: it starts once everything above exists
+private:
+    // Shared with the worker thread, which may outlive this object.
+    struct State {
+        Loader loader;
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::optional<Job> queued;     // given, not yet picked up by the worker
+        bool working = false;          // the worker is loading
+        std::optional<Result> mailbox; // finished, not yet taken
+        std::stop_source jobStop;      // stops the load under way
+        bool ending = false;           // the owner is gone: the worker ends
+        bool ended = false;            // the worker has left its loop
+    };
+    static void run(const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> state_;
+    std::thread worker_;
 };
 
 } // namespace tarnwick
