@@ -55,7 +55,7 @@ public:
     // Cancels a job under way and drops its result; returns at once.
     void cancel();
 
-    static constexpr std::chrono::milliseconds kEndWait{100};
+    static constexpr std::chrono::milliseconds kEndWait{30};
 
 private:
     // Shared with the worker thread, which may outlive this object.
