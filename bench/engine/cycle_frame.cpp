@@ -2,6 +2,7 @@
 // full screen with the real window, screen, store file and thread timers, the picture list holding
 // one generated 4000x3000 photo-like JPEG. Also times reading and decoding that file alone.
 // Usage: bench_cycle_frame [CYCLES]   (under scripts/with-xvfb; needs cjpeg)
+#include "photo_jpeg.h"
 #include "saver_rig.h"
 
 #include "imaging/bitmap.h"
@@ -31,65 +32,6 @@ using namespace tarnwick;
 using bench::Clock;
 
 constexpr int kWidth = 4000, kHeight = 3000;
-
-// Value noise summed over octaves from 512 down to 2 pixels, finer ones weaker: smooth areas with
-// detail at every scale, as in a photo. Roughly -1..1.
-std::vector<float> fractalField(int w, int h, std::mt19937& gen) {
-    std::vector<float> field(static_cast<size_t>(w) * h, 0.0f);
-    std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
-    float total = 0;
-    for (int cell = 512; cell >= 2; cell /= 2) {
-        const float amp = std::sqrt(static_cast<float>(cell));
-        total += amp;
-        const int gw = w / cell + 2, gh = h / cell + 2;
-        std::vector<float> grid(static_cast<size_t>(gw) * gh);
-        for (float& g : grid) g = uniform(gen);
-        for (int y = 0; y < h; ++y) {
-            const int gy = y / cell;
-            const float fy = static_cast<float>(y % cell) / cell;
-            const float* r0 = &grid[static_cast<size_t>(gy) * gw];
-            const float* r1 = r0 + gw;
-            float* out = &field[static_cast<size_t>(y) * w];
-            for (int x = 0; x < w; ++x) {
-                const int gx = x / cell;
-                const float fx = static_cast<float>(x % cell) / cell;
-                const float top = r0[gx] + (r0[gx + 1] - r0[gx]) * fx;
-                const float bottom = r1[gx] + (r1[gx + 1] - r1[gx]) * fx;
-                out[x] += amp * (top + (bottom - top) * fy);
-            }
-        }
-    }
-    for (float& v : field) v /= total * 0.5f;
-    return field;
-}
-
-// A photo-like picture as a quality-90 JPEG made by cjpeg (4:2:0, like a camera's), through a
-// temporary PPM beside it.
-void makePhotoJpeg(const std::string& jpegPath, const std::string& ppmPath) {
-    std::mt19937 gen(7);
-    const std::vector<float> light = fractalField(kWidth, kHeight, gen);
-    const std::vector<float> warm = fractalField(kWidth, kHeight, gen);
-    const std::vector<float> green = fractalField(kWidth, kHeight, gen);
-    std::vector<uint8_t> rgb(light.size() * 3);
-    // Grain like a sensor's: mostly in the brightness, a little in each channel.
-    std::normal_distribution<float> grain(0.0f, 5.0f), tint(0.0f, 2.0f);
-    auto clamp = [](float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f)); };
-    for (size_t i = 0; i < light.size(); ++i) {
-        const float l = 120 + 80 * light[i] + grain(gen);
-        rgb[3 * i] = clamp(l + 35 * warm[i] + tint(gen));
-        rgb[3 * i + 1] = clamp(l + 25 * green[i] + tint(gen));
-        rgb[3 * i + 2] = clamp(l - 35 * warm[i] + tint(gen));
-    }
-    {
-        std::ofstream ppm(ppmPath, std::ios::binary);
-        ppm << "P6\n" << kWidth << ' ' << kHeight << "\n255\n";
-        ppm.write(reinterpret_cast<const char*>(rgb.data()),
-                  static_cast<std::streamsize>(rgb.size()));
-    }
-    const std::string command = "cjpeg -quality 90 -outfile '" + jpegPath + "' '" + ppmPath + "'";
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("cjpeg failed");
-    std::filesystem::remove(ppmPath);
-}
 
 // Wall times with their spread, and the median of the main thread's CPU time beside them.
 void printSpread(const char* what, const std::vector<double>& ms,
@@ -125,7 +67,7 @@ int main(int argc, char** argv) {
     bench::BenchDir dir("cycle");
     const std::string photo = dir / "photo.jpg";
     try {
-        makePhotoJpeg(photo, dir / "photo.ppm");
+        bench::makePhotoJpeg(photo, dir / "photo.ppm", kWidth, kHeight);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_cycle_frame: %s\n", e.what());
         return 1;

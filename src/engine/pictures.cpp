@@ -19,16 +19,62 @@ std::string TForm1::Nextfilename() {
 
 bool TForm1::LoadNextPicture() {
     const std::string name = Nextfilename();
-    if (!services_.platform.files.fileExists(name)) return false;
+    if (!services_.platform.files.fileExists(name)) {
+        dropPrepared();
+        return false;
+    }
     if (!module_.CopyBitmap) return false;
     try {
+        std::unique_ptr<WorkBitmap> picture = takePrepared(name);
+        if (!picture) picture = loader_(name, {});
         // The decoded picture becomes CopyBitmap's content; no second copy stays alive.
-        CopyGraphicToBitmap(*module_.CopyBitmap, LoadPicture(name));
+        CopyGraphicToBitmap(*module_.CopyBitmap, std::move(picture));
     } catch (const std::exception&) {
         return false;
     }
     if (!module_.Synced) SyncSize();
     return true;
+}
+
+void TForm1::PrepareNextPicture() {
+    if (UseDesktop || !pictureList || pictureList->empty()) return;
+    int32_t next = pictureIndex + 1;
+    if (next >= static_cast<int32_t>(pictureList->size())) next = 0;
+    const std::string& name = (*pictureList)[static_cast<size_t>(next)];
+    // The tick finds a missing entry missing again and passes over it without a load.
+    const auto stamp = services_.platform.files.fileStamp(name);
+    if (!stamp) {
+        dropPrepared();
+        return;
+    }
+    try {
+        if (!preparer_) preparer_ = std::make_unique<PicturePreparer>(loader_);
+        preparer_->prepare({next, name, *stamp});
+    } catch (const std::exception&) {
+        // No worker (out of threads or memory): the tick then loads the file itself.
+    }
+}
+
+std::unique_ptr<WorkBitmap> TForm1::takePrepared(const std::string& name) {
+    if (!preparer_) return nullptr;
+    // Not finished yet: the tick waits for it, as it would wait for its own load of the file.
+    std::optional<PicturePreparer::Result> prepared = preparer_->take();
+    if (!prepared || prepared->job.index != pictureIndex || prepared->job.path != name)
+        return nullptr;
+    // A file rewritten or replaced since it was read is read again, as it is now.
+    if (services_.platform.files.fileStamp(name) != prepared->job.stamp) return nullptr;
+    if (prepared->error) {
+        try {
+            std::rethrow_exception(prepared->error);
+        } catch (const PictureLoadCancelled&) {
+            return nullptr;
+        }
+    }
+    return std::move(prepared->picture);
+}
+
+void TForm1::dropPrepared() {
+    if (preparer_) preparer_->cancel();
 }
 
 void TForm1::TakeDesktopSnapshot() {
@@ -111,6 +157,7 @@ void TForm1::JvThreadTimer1Timer(TJvThreadTimer&) {
     } catch (...) {
         // A failed change keeps the previous picture; the next tick takes the next entry.
     }
+    PrepareNextPicture();
     JvThreadTimer2->setActive(true);
 }
 

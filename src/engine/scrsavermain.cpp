@@ -2,6 +2,7 @@
 
 #include "host/command_line.h"
 #include "imaging/bitmap.h"
+#include "imaging/picture_loader.h"
 
 namespace tarnwick {
 
@@ -16,7 +17,9 @@ void SaverModule::startUp(const std::vector<std::string>& args) {
 }
 
 TForm1::TForm1(SaverModule& module, FormServices services)
-    : module_(module), services_(std::move(services)) {
+    : module_(module), services_(std::move(services)),
+      loader_(
+          [](const std::string& path, std::stop_token stop) { return LoadPicture(path, stop); }) {
     auto& w = services_.window;
     w.setListener(this);
     // Form design: no border, black, maximised.
@@ -45,6 +48,7 @@ TForm1::TForm1(SaverModule& module, FormServices services)
 
 TForm1::~TForm1() {
     services_.window.setListener(nullptr);
+    preparer_.reset();
     // The window goes before the components; the host's teardown runs with its destruction.
     JvThreadTimer1.reset();
     JvThreadTimer2.reset();
@@ -57,6 +61,7 @@ void TForm1::ScreenSaver1MainSaverActive(TScreenSaver&) {
     IsPreview = false;
     if (!JvThreadTimer1->Active()) JvThreadTimer1->setActive(!UseDesktop);
     if (!JvThreadTimer2->Active()) JvThreadTimer2->setActive(true);
+    if (JvThreadTimer1->Active()) PrepareNextPicture();
 }
 
 void TForm1::ScreenSaver1PreviewActive(TScreenSaver&) {
@@ -67,6 +72,7 @@ void TForm1::ScreenSaver1PreviewActive(TScreenSaver&) {
     IsPreview = true;
     if (!JvThreadTimer1->Active()) JvThreadTimer1->setActive(!UseDesktop);
     if (!JvThreadTimer2->Active()) JvThreadTimer2->setActive(true);
+    if (JvThreadTimer1->Active()) PrepareNextPicture();
 }
 
 void TForm1::ScreenSaver1ConfigBoxActive(TScreenSaver&) {
@@ -97,6 +103,7 @@ void TForm1::PaintBox1MouseMove(unsigned, int, int) {}
 void TForm1::FormClose() {
     JvThreadTimer1->setActive(false);
     JvThreadTimer2->setActive(false);
+    dropPrepared();
     module_.CopyBitmap.reset();
     pictureList.reset();
 }

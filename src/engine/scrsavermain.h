@@ -1,5 +1,6 @@
 #pragma once
 // The saver form: the engine's state and its entry points (mode events, ticks, input, close).
+#include "engine/picture_preparer.h"
 #include "engine/random.h"
 #include "host/screensaver.h"
 #include "host/thread_timer.h"
@@ -87,6 +88,10 @@ public:
     void WarpDesktop();
     void BlurDesktop();
     void JvThreadTimer1Timer(TJvThreadTimer& sender);
+    // Starts decoding, off the main thread, the entry the next cycle tick will take.
+    void PrepareNextPicture();
+    // How pictures are decoded (LoadPicture unless a test replaces it before the mode runs).
+    void setPictureLoader(PicturePreparer::Loader loader) { loader_ = std::move(loader); }
 
     // Form state, in declaration order.
     std::array<double, 360> Zooms{};
@@ -117,9 +122,15 @@ private:
     void doubleClick() override { ClickToClose(); }
     void mouseMove(unsigned shift, int x, int y) override { PaintBox1MouseMove(shift, x, y); }
     void closed() override;
+    // The picture prepared for list entry `name` if it is still what the file holds; nullptr
+    // when there is none to use (the caller then loads the file itself).
+    std::unique_ptr<WorkBitmap> takePrepared(const std::string& name);
+    void dropPrepared();
 
     SaverModule& module_;
     FormServices services_;
+    PicturePreparer::Loader loader_;
+    std::unique_ptr<PicturePreparer> preparer_; // started with the first picture to prepare
 };
 
 } // namespace tarnwick

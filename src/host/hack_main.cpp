@@ -9,6 +9,7 @@
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
 #include "platform/sdl/sdl_sound_player.h"
+#include "platform/x11/x11_connection_watch.h"
 #include "platform/x11/x11_daemon_screen.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
@@ -26,9 +27,11 @@
 
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -48,37 +51,79 @@ void requestTermination() {
         qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
-// SIGTERM and SIGINT reach the event loop through a pipe, the one thing a handler may safely do.
+// SIGTERM and SIGINT end the hack at once in every phase. Before the event loop runs (the folder
+// search, the store's parse, the first picture) nothing needs saving: the one write is the
+// first-run values, each replaced atomically. So the handler exits there. While the loop runs it
+// asks the loop to quit through a pipe, and a one-shot timer exits anyway should the main thread
+// be too busy to get there in time.
+namespace termination {
+
+std::atomic<bool> loopRunning{false};
+std::atomic<int> pipeWrite{-1};
+std::atomic<bool> haveDeadline{false};
+timer_t deadline{};
+constexpr long kGraceNs = 150'000'000;
+
+extern "C" void onTerminate(int) {
+    if (!loopRunning) _exit(0);
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = write(pipeWrite, &c, 1);
+    if (haveDeadline) {
+        itimerspec t{};
+        t.it_value.tv_nsec = kGraceNs;
+        timer_settime(deadline, 0, &t, nullptr);
+    }
+}
+
+extern "C" void onDeadline(int) {
+    _exit(0);
+}
+
+// The first thing the program does.
+void install() {
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = onDeadline;
+    sigaction(SIGALRM, &sa, nullptr);
+    sigevent ev{};
+    ev.sigev_notify = SIGEV_SIGNAL;
+    ev.sigev_signo = SIGALRM;
+    haveDeadline = timer_create(CLOCK_MONOTONIC, &ev, &deadline) == 0;
+    sa.sa_handler = onTerminate;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+} // namespace termination
+
+// While the event loop runs, a signal reaches it through a pipe, the one thing a handler may
+// safely do.
 class SignalPipe {
 public:
     SignalPipe() {
         if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) throw Error("Cannot create a pipe");
-        writeEnd = fds_[1];
-        struct sigaction sa {};
-        sa.sa_handler = [](int) {
-            const char c = 1;
-            [[maybe_unused]] ssize_t n = write(writeEnd, &c, 1);
-        };
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
+        termination::pipeWrite = fds_[1];
         notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated,
                          [] { requestTermination(); });
     }
     ~SignalPipe() {
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
+        termination::loopRunning = false; // from here on a signal exits at once
         notifier_.reset();
-        close(fds_[0]);
-        close(fds_[1]);
     }
     SignalPipe(const SignalPipe&) = delete;
     SignalPipe& operator=(const SignalPipe&) = delete;
 
+    // Runs the event loop; signals ask it to quit meanwhile.
+    int exec(QGuiApplication& app) {
+        termination::loopRunning = true;
+        const int rc = app.exec();
+        termination::loopRunning = false;
+        return rc;
+    }
+
 private:
-    static inline int writeEnd = -1;
-    int fds_[2] = {-1, -1};
+    int fds_[2] = {-1, -1}; // left open: a late signal may still write to it
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
@@ -203,6 +248,7 @@ int badUsage(const std::string& message) {
 } // namespace
 
 int main(int argc, char** argv) {
+    termination::install();
     hack::HackOptions options;
     try {
         options = hack::parseHackOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -242,6 +288,7 @@ int main(int argc, char** argv) {
         x11::DisplayPtr display = x11::openDisplay();
         if (!display) throw Error("Cannot open display");
         Display* dpy = display.get();
+        const x11::ConnectionWatch watch(dpy, kProgram);
 
         x11::XWindow target = 0;
         bool daemonWindow = false;
@@ -306,7 +353,7 @@ int main(int argc, char** argv) {
         FormServices services{platform, drawn, args, requestTermination, [] {}};
         TForm1 form(module, services);
         if (!window.visible()) window.show();
-        const int rc = app.exec();
+        const int rc = signalPipe.exec(app);
         form.FormClose();
         return rc;
     } catch (const std::exception& e) {

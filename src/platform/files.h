@@ -2,6 +2,7 @@
 // Files: the existence test and folder enumeration.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarnwick::platform {
@@ -24,6 +25,17 @@ struct FolderId {
     friend bool operator==(const FolderId&, const FolderId&) = default;
 };
 
+// What tells one version of a file from another without reading it: a rewrite changes the
+// modification or change time, a replacement the node.
+struct FileStamp {
+    int64_t size = 0;
+    int64_t modifiedNs = 0; // modification time, nanoseconds since the epoch
+    int64_t changedNs = 0;  // status change time (cannot be set back by a program)
+    uint64_t device = 0;
+    uint64_t node = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
 enum class NextResult { Entry, End, Failed };
 
 // One open enumeration of a folder's entries, in the order the file system returns them
@@ -44,6 +56,8 @@ public:
     virtual ~FileSystem() = default;
     // True only for an existing file that is not a folder.
     virtual bool fileExists(const std::string& path) = 0;
+    // The stamp of an existing file that is not a folder (following links); nullopt otherwise.
+    virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
     // True for an existing folder (a symbolic link to one counts).
     virtual bool folderExists(const std::string& path) = 0;
     // Starts enumerating a folder; nullptr when it cannot be read (missing, not a folder, no

@@ -154,6 +154,42 @@ TEST_F(Pictures, TheCameraIsRescaledOnEachAxisToTheNewPicture) {
     EXPECT_EQ(form().cx, 10);
 }
 
+TEST_F(Pictures, NoRescaleWhenThePictureReplacedIsEmpty) {
+    *form().pictureList = {file(90, 600)};
+    world.module.Synced = true;
+    form().cx = 7, form().cy = 3, form().lcx = 5, form().lcy = 2;
+    form().JvThreadTimer1Timer(*form().JvThreadTimer1); // 0x0 -> 100x600
+    ASSERT_EQ(shownWidth(), 100);
+    EXPECT_EQ((std::vector<int32_t>{form().cx, form().cy, form().lcx, form().lcy}),
+              (std::vector<int32_t>{7, 3, 5, 2}));
+}
+
+TEST_F(Pictures, AOneEntryListReloadsAndPlaysSoundOneAtEveryTickWithTheRefreshTimerStopped) {
+    const std::string only = file(5);
+    *form().pictureList = {only};
+    form().PlaySounds = true;
+    world.module.Synced = false;
+    form().JvThreadTimer2->setActive(true);
+    world.sound.played.clear();
+    // A sound's moment is whether the refresh timer was running when it started.
+    world.sound.momentSource = [this] { return form().JvThreadTimer2->Active() ? 1 : 0; };
+    std::vector<int> shown;
+    for (int i = 0; i < 4; ++i) {
+        if (i == 2) writeBmp(only, 17, 20); // the file as it is at the tick is shown
+        const uint8_t* before = world.module.CopyBitmap->data();
+        form().JvThreadTimer1Timer(*form().JvThreadTimer1);
+        EXPECT_NE(world.module.CopyBitmap->data(), before) << "tick " << i << " loaded nothing";
+        EXPECT_TRUE(form().JvThreadTimer2->Active());
+        EXPECT_TRUE(world.module.Synced);
+        shown.push_back(shownWidth());
+        if (i == 0) form().cx = 1; // SyncSize placed the camera once; later ticks leave it
+    }
+    EXPECT_EQ(shown, (std::vector<int>{15, 15, 17, 17}));
+    EXPECT_EQ(form().cx, 1);
+    EXPECT_EQ(world.sound.ids(), (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(world.sound.momentsOf(1), (std::vector<int64_t>{0, 0, 0, 0})) << "refresh timer ran";
+}
+
 TEST_F(Pictures, TheCycleTickDoesNothingWhileTheFormIsHidden) {
     *form().pictureList = {file(1), file(2)};
     world.window.visible_ = false;

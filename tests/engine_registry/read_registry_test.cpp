@@ -220,6 +220,25 @@ TEST(ReadRegistry, PictureModeLoadsTheFirstListedFile) {
     EXPECT_EQ(pictureSize(world), (Size{40, 30}));
 }
 
+TEST(ReadRegistry, NoPictureIsPreparedForSlashAOrAnEmptyFirstArgument) {
+    TempDir dir;
+    testing_support::writeBmp(dir / "a.bmp", 40, 30);
+    for (const bool desktop : {false, true}) {
+        for (const std::string arg : {"/a", ""}) {
+            fakes::FakeRegistry store;
+            store.put(kSection, "cbxUseDesktop_Checked", desktop ? "True" : "False");
+            store.put(kList, "Count", "1");
+            store.put(kList, "Item0", dir / "a.bmp");
+            SaverWorld world(store);
+            TForm1& form = world.start({arg}); // "" runs the configuration, which reads too
+            form.Read_Registry();
+            EXPECT_EQ(pictureSize(world), (Size{0, 0})) << arg << desktop;
+            EXPECT_EQ(world.screen.captures, 0) << arg << desktop;
+            EXPECT_EQ(form.pictureIndex, 0) << arg << desktop;
+        }
+    }
+}
+
 TEST(ReadRegistry, ValueOfAnotherTypeStopsTheSaver) {
     const std::vector<std::pair<const char*, const char*>> cases{
         {kSection, "cbxPlaySounds_Checked"},

@@ -48,6 +48,12 @@ public:
         const Entry* e = find(path);
         return e != nullptr && e->kind != platform::EntryKind::Folder;
     }
+    // A file's stamp is the one set in `stamps`, or a zero stamp.
+    std::optional<platform::FileStamp> fileStamp(const std::string& path) override {
+        if (!fileExists(path)) return std::nullopt;
+        const auto it = stamps.find(path);
+        return it == stamps.end() ? platform::FileStamp{} : it->second;
+    }
     bool folderExists(const std::string& path) override { return resolve(path) >= 0; }
 
     std::unique_ptr<platform::FolderEnumeration> openFolder(const std::string& path) override {
@@ -60,6 +66,7 @@ public:
         return std::make_unique<Enumeration>(*this, node);
     }
 
+    std::map<std::string, platform::FileStamp> stamps;
     std::vector<std::string> opened;                // every path given to openFolder, in order
     std::function<void(const std::string&)> onOpen; // runs inside openFolder, before it answers
     int openNow = 0;

@@ -287,6 +287,57 @@ TEST_F(HackRun, RootDrawsIntoTheDaemonsWindowAndSaysWhereTheSnapshotCameFrom) {
     EXPECT_EQ(desktop.stderrText.find(line, at + 1), std::string::npos) << "reported twice";
 }
 
+TEST_F(HackRun, SigtermEndsTheStartUpBeforeTheEventLoopRuns) {
+    // The start-up waits for a stuck image helper, which it gives up only after 5 s.
+    const Window win = makeWindow(160, 120);
+    const fs::path log = home.path / "helper-args";
+    Hack hack({"-root", "-verbose", "-desktop", "normal"}, home.path,
+              {"XSCREENSAVER_WINDOW=" + std::to_string(win), "PATH=" FAKE_HELPER_DIR,
+               "FAKE_HELPER_LOG=" + log.string(), "FAKE_HELPER_HANG=1"});
+    const auto started = Clock::now();
+    while (!fs::exists(log) && Clock::now() - started < 10s) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(fs::exists(log)) << "the helper never ran";
+    kill(hack.pid, SIGTERM);
+    // Gone long before the helper's limit, without going on to take the desktop.
+    ASSERT_TRUE(hack.waitEnd(3s)) << "still in its start-up";
+    EXPECT_EQ(hack.exitCode(), 0);
+    EXPECT_EQ(hack.stderrText.find("desktop snapshot"), std::string::npos) << hack.stderrText;
+}
+
+TEST_F(HackRun, AStartUpWhoseXServerWentAwayEnds) {
+    // A server of the test's own, killed while the hack waits for a stuck image helper.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string fdArg = std::to_string(fds[1]);
+    std::vector<std::string> args{"Xvfb", "-displayfd", fdArg,       "-screen",
+                                  "0",    "320x240x24", "-nolisten", "tcp"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t server = -1;
+    ASSERT_EQ(posix_spawnp(&server, "Xvfb", nullptr, nullptr, argv.data(), environ), 0);
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+
+    const fs::path log = home.path / "helper-args";
+    Hack hack({"-root", "-desktop", "normal"}, home.path,
+              {"DISPLAY=:" + number, "PATH=" FAKE_HELPER_DIR, "FAKE_HELPER_LOG=" + log.string(),
+               "FAKE_HELPER_HANG=1"});
+    const auto started = Clock::now();
+    while (!fs::exists(log) && Clock::now() - started < 10s) std::this_thread::sleep_for(5ms);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    ASSERT_TRUE(fs::exists(log)) << "the helper never ran";
+    // Gone long before the helper's limit.
+    ASSERT_TRUE(hack.waitEnd(3s)) << "still running without its X server";
+    EXPECT_NE(hack.exitCode(), 0);
+    EXPECT_NE(hack.stderrText.find("the X server went away"), std::string::npos) << hack.stderrText;
+}
+
 TEST_F(HackRun, WithoutAScreenshotTheDaemonsHelperPaintsTheDesktop) {
     const Window win = makeWindow(160, 120);
     const fs::path log = home.path / "helper-args";

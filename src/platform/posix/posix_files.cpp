@@ -69,6 +69,14 @@ bool PosixFileSystem::fileExists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+std::optional<FileStamp> PosixFileSystem::fileStamp(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    auto ns = [](const timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+    return FileStamp{static_cast<int64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim),
+                     static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 bool PosixFileSystem::folderExists(const std::string& path) {
     struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -7,6 +7,7 @@ namespace tarnwick::platform {
 class PosixFileSystem final : public FileSystem {
 public:
     bool fileExists(const std::string& path) override;
+    std::optional<FileStamp> fileStamp(const std::string& path) override;
     bool folderExists(const std::string& path) override;
     std::unique_ptr<FolderEnumeration> openFolder(const std::string& path) override;
 };

@@ -1,0 +1,79 @@
+#pragma once
+// Decodes the picture the next cycle tick will show on a worker thread of its own, so that the
+// tick only swaps it in. The worker owns the picture it decodes until it puts the finished result
+// into a one-slot mailbox; only the main thread empties it (take, cancel).
+#include "imaging/bitmap.h"
+#include "platform/files.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+namespace tarnwick {
+
+class PicturePreparer {
+public:
+    using Loader =
+        std::function<std::unique_ptr<WorkBitmap>(const std::string& path, std::stop_token)>;
+
+    // What to decode: the list entry, and the file's stamp when it was asked for.
+    struct Job {
+        int32_t index = 0;
+        std::string path;
+        platform::FileStamp stamp;
+    };
+    // A finished job: the picture, or the error its load raised.
+    struct Result {
+        Job job;
+        std::unique_ptr<WorkBitmap> picture;
+        std::exception_ptr error;
+    };
+
+    // `loader` runs on the worker; it must use nothing the main thread touches, nor anything the
+    // owner frees (see the destructor).
+    explicit PicturePreparer(Loader loader);
+    // Stops a load under way and waits a moment (kEndWait) for the worker to end; a loader that
+    // has not noticed the stop by then is left to finish on its own, so that ending the program
+    // never waits for a large decode.
+    ~PicturePreparer();
+    PicturePreparer(const PicturePreparer&) = delete;
+    PicturePreparer& operator=(const PicturePreparer&) = delete;
+
+    // Starts decoding `job`; a job under way is cancelled and an untaken result dropped.
+    void prepare(Job job);
+    // The result of the job last given, waiting while it is still being decoded; nullopt when no
+    // job was given since the last take or cancel.
+    std::optional<Result> take();
+    // Cancels a job under way and drops its result; returns at once.
+    void cancel();
+
+    static constexpr std::chrono::milliseconds kEndWait{30};
+
+private:
+    // Shared with the worker thread, which may outlive this object.
+    struct State {
+        Loader loader;
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::optional<Job> queued;     // given, not yet picked up by the worker
+        bool working = false;          // the worker is loading
+        std::optional<Result> mailbox; // finished, not yet taken
+        std::stop_source jobStop;      // stops the load under way
+        bool ending = false;           // the owner is gone: the worker ends
+        bool ended = false;            // the worker has left its loop
+    };
+    static void run(const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> state_;
+    std::thread worker_;
+};
+
+} // namespace tarnwick
