@@ -42,8 +42,10 @@ public:
             }
             if (t.front() == ';') continue;
             if (t.front() == '[') {
-                currentKey = tree.createKey(sectionPath(t));
-                if (!currentKey) fail("a key name holds a control character");
+                std::string_view path = sectionPath(t);
+                if (const char* problem = keyPathProblem(path)) fail(problem);
+                // Keys above a section exist, but only the sections themselves are written back.
+                currentKey = tree.createKey(path, false);
                 continue;
             }
             if (t.front() == '"' || t.front() == '@') {
@@ -82,14 +84,14 @@ private:
         return s;
     }
 
-    std::string sectionPath(std::string_view t) const {
+    std::string_view sectionPath(std::string_view t) const {
         if (t.back() != ']') fail("a key line without its closing ]");
         std::string_view inner = t.substr(1, t.size() - 2);
         if (!inner.empty() && inner.front() == '-')
             fail("a key deletion, which a store cannot hold");
         std::string_view root = inner.substr(0, inner.find('\\'));
         if (foldName(root) != foldName(kRoot)) fail("a key outside HKEY_CURRENT_USER");
-        return std::string(inner.substr(root.size()));
+        return inner.substr(root.size());
     }
 
     // A quoted text starting at s[i] == '"'; leaves i after the closing quote.
@@ -329,28 +331,59 @@ void makeDirs(const std::string& dir) {
         unwritable("Cannot create the settings folder", dir, errno);
 }
 
+// No store comes near this; a file beyond it is refused before it is read.
+constexpr off_t kMaxFileSize = off_t(256) << 20;
+
+// Why a file that exists cannot be a store: only a regular file can be read without blocking
+// or replaced without harm to something else.
+const char* notRegular(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder, not a regular file";
+    if (S_ISFIFO(mode)) return "a FIFO, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a regular file";
+    if (S_ISSOCK(mode)) return "a socket, not a regular file";
+    return S_ISREG(mode) ? nullptr : "not a regular file";
+}
+
+[[noreturn]] void unreadable(const std::string& path, const char* why) {
+    throw RegistryError(RegistryError::Kind::Unreadable,
+                        format("Cannot read the settings file %s: %s", path.c_str(), why));
+}
+
 // The file's contents; nullopt when it does not exist.
 std::optional<std::string> readFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Looked at before opening, so a FIFO never blocks us and a device is never opened.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return std::nullopt;
+        unreadable(path, std::strerror(errno));
+    }
+    if (const char* why = notRegular(st.st_mode)) unreadable(path, why);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) {
         if (errno == ENOENT) return std::nullopt;
-        throw RegistryError(
-            RegistryError::Kind::Unreadable,
-            format("Cannot read the settings file %s: %s", path.c_str(), std::strerror(errno)));
+        unreadable(path, std::strerror(errno));
     }
-    std::string text;
-    char buf[65536];
+    if (::fstat(fd.get(), &st) != 0) unreadable(path, std::strerror(errno));
+    if (const char* why = notRegular(st.st_mode)) unreadable(path, why);
+    if (st.st_size > kMaxFileSize) unreadable(path, "larger than the 256 MiB a store may hold");
+    // One buffer of the file's size; a file that grows meanwhile is read on up to the limit.
+    std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+    size_t got = 0;
     for (;;) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (got == text.size()) {
+            if (text.size() > static_cast<size_t>(kMaxFileSize))
+                unreadable(path, "larger than the 256 MiB a store may hold");
+            text.resize(text.size() + 65536);
+        }
+        ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw RegistryError(
-                RegistryError::Kind::Unreadable,
-                format("Cannot read the settings file %s: %s", path.c_str(), std::strerror(errno)));
+            unreadable(path, std::strerror(errno));
         }
         if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
+        got += static_cast<size_t>(n);
     }
+    text.resize(got);
     return text;
 }
 
@@ -359,14 +392,20 @@ RegTree loadTree(const std::string& path) {
     return text ? parseRegistryText(*text, path) : RegTree();
 }
 
-// A store kept in dotfiles is often a symbolic link: replace the file it points to, not the link.
+// A store kept in dotfiles is often a symbolic link: replace the file it points to, not the
+// link. The link may point to a file that does not exist yet; that is where the store goes.
 std::string replacementTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved)) return resolved;
+    std::string target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        if (hops == 40) unwritable("Cannot write the settings file", path, ELOOP);
+        std::string link(PATH_MAX, '\0');
+        ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) unwritable("Cannot write the settings file", path, errno);
+        link.resize(static_cast<size_t>(n));
+        target = link.front() == '/' ? link : dirOf(target) + '/' + link;
     }
-    return path;
 }
 
 void writeAll(int fd, std::string_view data, const std::string& path) {
@@ -421,12 +460,22 @@ public:
         std::string text = formatRegistryText(tree_);
         std::string target = replacementTarget(path_);
         std::string dir = dirOf(target);
+        // Never put a file in the place of a device, a FIFO or anything else that is not one.
+        struct stat st {};
+        bool exists = ::lstat(target.c_str(), &st) == 0;
+        if (exists) {
+            if (const char* why = notRegular(st.st_mode))
+                throw RegistryError(
+                    RegistryError::Kind::Unwritable,
+                    format("Cannot write the settings file %s: %s", target.c_str(), why));
+        } else if (errno != ENOENT) {
+            unwritable("Cannot write the settings file", target, errno);
+        }
         std::string temp = target + ".tmpXXXXXX";
         UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
         if (!fd) unwritable("Cannot write the settings file", target, errno);
         try {
-            struct stat st {};
-            mode_t mode = (::stat(target.c_str(), &st) == 0) ? (st.st_mode & 07777) : 0600;
+            mode_t mode = exists ? (st.st_mode & 07777) : 0600;
             if (::fchmod(fd.get(), mode) != 0)
                 unwritable("Cannot write the settings file", target, errno);
             writeAll(fd.get(), text, target);
@@ -492,25 +541,34 @@ RegTree parseRegistryText(std::string_view text, const std::string& fileName) {
     return Parser(text, fileName).parse();
 }
 
+// Which keys get a section: those named themselves, those holding values, and those with
+// nothing below them (an empty key must survive). A key made only to hold a deeper one is
+// implied by its children's sections, which regedit imports with their parents; writing it
+// would repeat its whole path once per level.
+static bool needsSection(const RegTree::Key& key, bool root) {
+    if (root) return !key.values.empty();
+    return key.listed() || !key.values.empty() || !key.hasSubKeys();
+}
+
 std::string formatRegistryText(const RegTree& tree) {
     std::string out;
     size_t estimate = 64;
-    tree.forEachKey([&](const RegTree::Key& key) {
-        estimate += key.path.size() + 32;
+    tree.forEachKey([&](const RegTree::Key& key, const std::string& path) {
+        if (!needsSection(key, path.empty())) return;
+        estimate += path.size() + 32;
         for (const auto& [name, value] : key.values)
-            estimate += name.size() + value.data.size() + 8;
+            estimate += name.size() + 2 * value.data.size() + 8;
     });
     out.reserve(estimate);
     out += kHeader;
     out += "\r\n";
-    tree.forEachKey([&](const RegTree::Key& key) {
-        // The root is implied by every section; it needs one of its own only to hold values.
-        if (key.path.empty() && key.values.empty()) return;
+    tree.forEachKey([&](const RegTree::Key& key, const std::string& path) {
+        if (!needsSection(key, path.empty())) return;
         out += "\r\n[";
         out += kRoot;
-        if (!key.path.empty()) {
+        if (!path.empty()) {
             out.push_back('\\');
-            out += key.path;
+            out += path;
         }
         out += "]\r\n";
         for (const auto& [name, value] : key.values) {
