@@ -109,25 +109,26 @@ public:
             return index_[i] == 0 ? nullptr : &values[index_[i] - 1].second;
         }
         void set(std::string_view name, RegValue value) {
-            if (!index_.empty()) {
-                size_t i = slotOf(name);
-                if (index_[i] != 0) {
-                    values[index_[i] - 1].second = std::move(value);
-                    return;
-                }
+            if (2 * (values.size() + 1) > index_.size()) reindex(values.size() + 1);
+            const size_t i = slotOf(name);
+            if (index_[i] != 0) {
+                values[index_[i] - 1].second = std::move(value);
+                return;
             }
             values.emplace_back(std::string(name), std::move(value));
-            if (2 * values.size() > index_.size())
-                reindex();
-            else
-                index_[slotOf(name)] = static_cast<uint32_t>(values.size());
+            index_[i] = static_cast<uint32_t>(values.size());
+        }
+        // Room for `more` further values without moving the ones held.
+        void reserve(size_t more) {
+            values.reserve(values.size() + more);
+            if (2 * (values.size() + more) > index_.size()) reindex(values.size() + more);
         }
         bool erase(std::string_view name) {
             if (index_.empty()) return false;
             size_t i = slotOf(name);
             if (index_[i] == 0) return false;
             values.erase(values.begin() + static_cast<std::ptrdiff_t>(index_[i] - 1));
-            reindex();
+            reindex(values.size());
             return true;
         }
 
@@ -162,7 +163,8 @@ public:
             uint64_t h = 1469598103934665603ull;
             for (char c : name)
                 h = (h ^ static_cast<unsigned char>(foldAscii(c))) * 1099511628211ull;
-            return h;
+            // The multiply carries only upwards: fold the high bits into the low ones we use.
+            return h ^ (h >> 29) ^ (h >> 47);
         }
         // The slot holding `name`, or the empty slot where it would go. The table is never full.
         size_t slotOf(std::string_view name) const {
@@ -172,9 +174,10 @@ public:
                 i = (i + 1) & mask;
             return i;
         }
-        void reindex() {
+        // A table for `count` values at most half full, holding those there are.
+        void reindex(size_t count) {
             size_t size = 8;
-            while (size < 2 * values.size()) size *= 2;
+            while (size < 2 * count) size *= 2;
             index_.assign(size, 0);
             for (size_t v = 0; v < values.size(); ++v)
                 index_[slotOf(values[v].first)] = static_cast<uint32_t>(v + 1);
@@ -374,6 +377,9 @@ public:
                                        std::string_view name) const override {
         const RegValue* v = tree_.value(keyPath, name);
         return v ? std::optional<RegValue>(*v) : std::nullopt;
+    }
+    const RegValue* findValue(std::string_view keyPath, std::string_view name) const override {
+        return tree_.value(keyPath, name);
     }
     std::vector<std::string> subKeyNames(std::string_view path) const override {
         return tree_.subKeyNames(path);

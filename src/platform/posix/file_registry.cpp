@@ -1,5 +1,6 @@
 #include "platform/posix/file_registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -46,6 +47,10 @@ public:
                 if (const char* problem = keyPathProblem(path)) fail(problem);
                 // Keys above a section exist, but only the sections themselves are written back.
                 currentKey = tree.createKey(path, false);
+                // A long list is one section: make room for its values at once (up to a bound,
+                // as blank lines count too).
+                if (currentKey->values.empty())
+                    currentKey->reserve(std::min<size_t>(linesInSection(), 65536));
                 continue;
             }
             if (t.front() == '"' || t.front() == '@') {
@@ -64,6 +69,18 @@ private:
     [[noreturn]] void fail(const char* what) const {
         throw RegistryError(RegistryError::Kind::Unreadable,
                             format("%s, line %d: %s", file_.c_str(), line_, what));
+    }
+
+    // Lines from here to the next line that starts with "[" (an upper bound on the values).
+    size_t linesInSection() const {
+        size_t end = text_.find("\n[", pos_);
+        std::string_view rest =
+            text_.substr(pos_, end == std::string_view::npos ? end : end - pos_);
+        size_t lines = 0;
+        for (size_t at = rest.find('\n'); at != std::string_view::npos;
+             at = rest.find('\n', at + 1))
+            ++lines;
+        return lines + 1;
     }
 
     bool nextLine(std::string_view& line) {
@@ -349,25 +366,45 @@ const char* notRegular(mode_t mode) {
                         format("Cannot read the settings file %s: %s", path.c_str(), why));
 }
 
-// The file's contents; nullopt when it does not exist.
-std::optional<std::string> readFile(const std::string& path) {
+// Buffers for the whole file's text, kept from one read or write to the next: a fresh buffer of
+// the file's size costs a page fault per 4 KiB each time, more than reading or formatting it.
+// One too large to be worth keeping is let go after use.
+class ScratchText {
+public:
+    explicit ScratchText(std::string& buffer) : buffer_(buffer) { buffer_.clear(); }
+    ~ScratchText() {
+        if (buffer_.capacity() > (size_t(8) << 20)) std::string().swap(buffer_);
+    }
+    ScratchText(const ScratchText&) = delete;
+    ScratchText& operator=(const ScratchText&) = delete;
+    std::string& get() { return buffer_; }
+
+private:
+    std::string& buffer_;
+};
+
+thread_local std::string tReadBuffer;
+thread_local std::string tWriteBuffer;
+
+// Reads the file into `text`; false when it does not exist.
+bool readFile(const std::string& path, std::string& text) {
     // Looked at before opening, so a FIFO never blocks us and a device is never opened.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return std::nullopt;
+        if (errno == ENOENT) return false;
         unreadable(path, std::strerror(errno));
     }
     if (const char* why = notRegular(st.st_mode)) unreadable(path, why);
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) {
-        if (errno == ENOENT) return std::nullopt;
+        if (errno == ENOENT) return false;
         unreadable(path, std::strerror(errno));
     }
     if (::fstat(fd.get(), &st) != 0) unreadable(path, std::strerror(errno));
     if (const char* why = notRegular(st.st_mode)) unreadable(path, why);
     if (st.st_size > kMaxFileSize) unreadable(path, "larger than the 256 MiB a store may hold");
     // One buffer of the file's size; a file that grows meanwhile is read on up to the limit.
-    std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+    text.resize(static_cast<size_t>(st.st_size) + 1);
     size_t got = 0;
     for (;;) {
         if (got == text.size()) {
@@ -384,12 +421,12 @@ std::optional<std::string> readFile(const std::string& path) {
         got += static_cast<size_t>(n);
     }
     text.resize(got);
-    return text;
+    return true;
 }
 
 RegTree loadTree(const std::string& path) {
-    auto text = readFile(path);
-    return text ? parseRegistryText(*text, path) : RegTree();
+    ScratchText text(tReadBuffer);
+    return readFile(path, text.get()) ? parseRegistryText(text.get(), path) : RegTree();
 }
 
 // A store kept in dotfiles is often a symbolic link: replace the file it points to, not the
@@ -439,6 +476,9 @@ public:
         const RegValue* v = tree_.value(k, n);
         return v ? std::optional<RegValue>(*v) : std::nullopt;
     }
+    const RegValue* findValue(std::string_view k, std::string_view n) const override {
+        return tree_.value(k, n);
+    }
     std::vector<std::string> subKeyNames(std::string_view p) const override {
         return tree_.subKeyNames(p);
     }
@@ -457,7 +497,9 @@ public:
 
     void commit() override {
         if (!tree_.changed()) return;
-        std::string text = formatRegistryText(tree_);
+        ScratchText scratch(tWriteBuffer);
+        std::string& text = scratch.get();
+        formatRegistryText(tree_, text);
         std::string target = replacementTarget(path_);
         std::string dir = dirOf(target);
         // Never put a file in the place of a device, a FIFO or anything else that is not one.
@@ -552,6 +594,12 @@ static bool needsSection(const RegTree::Key& key, bool root) {
 
 std::string formatRegistryText(const RegTree& tree) {
     std::string out;
+    formatRegistryText(tree, out);
+    return out;
+}
+
+void formatRegistryText(const RegTree& tree, std::string& out) {
+    out.clear();
     size_t estimate = 64;
     tree.forEachKey([&](const RegTree::Key& key, const std::string& path) {
         if (!needsSection(key, path.empty())) return;
@@ -592,7 +640,6 @@ std::string formatRegistryText(const RegTree& tree) {
             out += "\r\n";
         }
     });
-    return out;
 }
 
 FileRegistry::FileRegistry() : FileRegistry(defaultRegistryPath()) {}

@@ -40,6 +40,8 @@ std::string defaultRegistryPath();
 // Throws RegistryError (Unreadable) naming `fileName` and the line.
 RegTree parseRegistryText(std::string_view text, const std::string& fileName);
 std::string formatRegistryText(const RegTree& tree);
+// The same into `out`, whose memory is reused.
+void formatRegistryText(const RegTree& tree, std::string& out);
 
 class FileRegistry : public Registry {
 public:
