@@ -17,11 +17,13 @@ void BM_SaverRead(benchmark::State& state) {
         storage.SaveStoredProps();
     }
     TForm1& form = world.start({"/c"});
+    FaultCounter faults;
     for (auto _ : state) {
         form.pictureList.reset();
         form.Read_Registry();
         if (form.pictureList->size() != kListEntries) state.SkipWithError("list not read");
     }
+    faults.report(state);
 }
 BENCHMARK(BM_SaverRead)->Unit(benchmark::kMillisecond);
 

@@ -1,13 +1,18 @@
 #pragma once
 // The whole store in memory: what the file store parses into and writes from, and what the
 // in-memory test store holds.
+//
+// Each key holds its own name only, so a path of any depth costs its own length, never the
+// square of it; a key's full path is put together while walking down to it.
 #include "platform/registry.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -24,15 +29,32 @@ inline std::string foldName(std::string_view name) {
     return s;
 }
 
-inline std::vector<std::string_view> splitKeyPath(std::string_view path) {
-    std::vector<std::string_view> parts;
+inline bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+    return true;
+}
+
+// Calls f(component) for each non-empty component of a backslash path, in order, until f
+// returns false; gives false when it stopped early.
+template <typename F> bool forEachKeyName(std::string_view path, F&& f) {
     size_t start = 0;
-    while (start <= path.size()) {
+    while (start < path.size()) {
         size_t end = path.find('\\', start);
         if (end == std::string_view::npos) end = path.size();
-        if (end > start) parts.push_back(path.substr(start, end - start));
+        if (end > start && !f(path.substr(start, end - start))) return false;
         start = end + 1;
     }
+    return true;
+}
+
+inline std::vector<std::string_view> splitKeyPath(std::string_view path) {
+    std::vector<std::string_view> parts;
+    forEachKeyName(path, [&](std::string_view part) {
+        parts.push_back(part);
+        return true;
+    });
     return parts;
 }
 
@@ -42,6 +64,27 @@ inline bool validKeyName(std::string_view name) {
     for (char c : name)
         if (static_cast<unsigned char>(c) < 0x20) return false;
     return true;
+}
+
+// The limits of the Windows registry, which keep a hostile file from costing more than its size.
+constexpr size_t kMaxKeyDepth = 512;
+constexpr size_t kMaxKeyPathLength = 32767;
+
+// Why no key can have this path, or nullptr when one can.
+inline const char* keyPathProblem(std::string_view path) {
+    size_t depth = 0, length = 0;
+    const char* problem = nullptr;
+    forEachKeyName(path, [&](std::string_view part) {
+        if (!validKeyName(part))
+            problem = part.size() > 255 ? "a key name longer than 255 characters"
+                                        : "a key name holds a control character";
+        else if (++depth > kMaxKeyDepth)
+            problem = "a key path deeper than 512 levels";
+        else if ((length += part.size() + (depth > 1)) > kMaxKeyPathLength)
+            problem = "a key path longer than 32767 characters";
+        return problem == nullptr;
+    });
+    return problem;
 }
 
 // Value names: anything a quoted name can carry on one line, at most 16383 bytes.
@@ -54,68 +97,156 @@ inline bool validValueName(std::string_view name) {
 
 class RegTree {
 public:
-    struct Key {
-        std::string path; // written case, components joined by '\'; empty for the root
-        std::vector<std::pair<std::string, RegValue>> values; // in the order first written
-        std::unordered_map<std::string, size_t> index;        // folded name -> position
+    using Values = std::vector<std::pair<std::string, RegValue>>;
+
+    class Key {
+    public:
+        Values values; // in the order first written; change only through set() and erase()
 
         const RegValue* find(std::string_view name) const {
-            auto it = index.find(foldName(name));
-            return it == index.end() ? nullptr : &values[it->second].second;
+            if (index_.empty()) return nullptr;
+            size_t i = slotOf(name);
+            return index_[i] == 0 ? nullptr : &values[index_[i] - 1].second;
         }
         void set(std::string_view name, RegValue value) {
-            auto [it, added] = index.try_emplace(foldName(name), values.size());
-            if (added)
-                values.emplace_back(std::string(name), std::move(value));
-            else
-                values[it->second].second = std::move(value);
+            if (2 * (values.size() + 1) > index_.size()) reindex(values.size() + 1);
+            const size_t i = slotOf(name);
+            if (index_[i] != 0) {
+                values[index_[i] - 1].second = std::move(value);
+                return;
+            }
+            values.emplace_back(std::string(name), std::move(value));
+            index_[i] = static_cast<uint32_t>(values.size());
+        }
+        // Room for `more` further values without moving the ones held.
+        void reserve(size_t more) {
+            values.reserve(values.size() + more);
+            if (2 * (values.size() + more) > index_.size()) reindex(values.size() + more);
         }
         bool erase(std::string_view name) {
-            auto it = index.find(foldName(name));
-            if (it == index.end()) return false;
-            values.erase(values.begin() + static_cast<std::ptrdiff_t>(it->second));
-            index.clear();
-            for (size_t i = 0; i < values.size(); ++i) index.emplace(foldName(values[i].first), i);
+            if (index_.empty()) return false;
+            size_t i = slotOf(name);
+            if (index_[i] == 0) return false;
+            values.erase(values.begin() + static_cast<std::ptrdiff_t>(index_[i] - 1));
+            reindex(values.size());
             return true;
         }
+
+        // The key's own name as first written; empty for the root.
+        const std::string& name() const { return name_; }
+        // The full path, components joined by '\'; empty for the root.
+        std::string path() const {
+            if (!parent_) return {};
+            std::string p = parent_->path();
+            if (!p.empty()) p.push_back('\\');
+            return p + name_;
+        }
+        bool hasSubKeys() const { return !children_.empty(); }
+        // Whether the key was named itself (created, or a section of a file read), rather than
+        // made only to hold a key below it.
+        bool listed() const { return listed_; }
+
+        Key() = default;
+        Key(const Key& o) : values(o.values), name_(o.name_), index_(o.index_), listed_(o.listed_) {
+            for (const auto& [folded, child] : o.children_) {
+                auto copy = std::make_unique<Key>(*child);
+                copy->parent_ = this;
+                children_.emplace(folded, std::move(copy));
+            }
+        }
+        Key& operator=(const Key&) = delete;
+
+    private:
+        friend class RegTree;
+
+        static uint64_t hashName(std::string_view name) {
+            uint64_t h = 1469598103934665603ull;
+            for (char c : name)
+                h = (h ^ static_cast<unsigned char>(foldAscii(c))) * 1099511628211ull;
+            // The multiply carries only upwards: fold the high bits into the low ones we use.
+            return h ^ (h >> 29) ^ (h >> 47);
+        }
+        // The slot holding `name`, or the empty slot where it would go. The table is never full.
+        size_t slotOf(std::string_view name) const {
+            const size_t mask = index_.size() - 1;
+            size_t i = static_cast<size_t>(hashName(name)) & mask;
+            while (index_[i] != 0 && !sameName(values[index_[i] - 1].first, name))
+                i = (i + 1) & mask;
+            return i;
+        }
+        // A table for `count` values at most half full, holding those there are.
+        void reindex(size_t count) {
+            size_t size = 8;
+            while (size < 2 * count) size *= 2;
+            index_.assign(size, 0);
+            for (size_t v = 0; v < values.size(); ++v)
+                index_[slotOf(values[v].first)] = static_cast<uint32_t>(v + 1);
+        }
+
+        std::string name_;
+        Key* parent_ = nullptr;
+        // Folded name -> key: in folded order, so the file lists keys in a stable order.
+        std::map<std::string, std::unique_ptr<Key>, std::less<>> children_;
+        std::vector<uint32_t> index_; // open addressing: position in `values` + 1, 0 when free
+        bool listed_ = false;
     };
 
-    RegTree() { keys_.emplace(std::string(), Key{}); }
+    RegTree() = default;
+    RegTree(const RegTree& o) : root_(std::make_unique<Key>(*o.root_)), changed_(o.changed_) {}
+    RegTree& operator=(const RegTree& o) {
+        if (this != &o) *this = RegTree(o);
+        return *this;
+    }
+    RegTree(RegTree&&) = default;
+    RegTree& operator=(RegTree&& o) noexcept {
+        root_ = std::move(o.root_);
+        changed_ = o.changed_;
+        cache_ = {};
+        o.cache_ = {};
+        return *this;
+    }
 
     bool keyExists(std::string_view path) const { return findKey(path) != nullptr; }
 
     const Key* findKey(std::string_view path) const {
         if (cache_.key && cache_.path == path) return cache_.key;
+        const Key* key = root_.get();
         std::string folded;
-        if (!indexOf(splitKeyPath(path), folded)) return nullptr;
-        auto it = keys_.find(folded);
-        if (it == keys_.end()) return nullptr;
+        bool found = forEachKeyName(path, [&](std::string_view part) {
+            key = child(*key, part, folded);
+            return key != nullptr;
+        });
+        if (!found) return nullptr;
         cache_.path = path;
-        cache_.key = &it->second;
-        return cache_.key;
+        cache_.key = key;
+        return key;
     }
     Key* findKey(std::string_view path) {
         return const_cast<Key*>(static_cast<const RegTree*>(this)->findKey(path));
     }
 
-    // The key, created with its missing parents; nullptr when a name cannot be stored.
-    Key* createKey(std::string_view path) {
-        auto parts = splitKeyPath(path);
-        for (auto part : parts)
-            if (!validKeyName(part)) return nullptr;
+    // The key, created with its missing parents; nullptr when the path cannot be stored (see
+    // keyPathProblem). Keys made only as parents count as listed when `parentsListed`.
+    Key* createKey(std::string_view path, bool parentsListed = true) {
+        if (keyPathProblem(path)) return nullptr;
+        Key* key = root_.get();
         std::string folded;
-        Key* key = &keys_.at(std::string());
-        for (auto part : parts) {
-            if (!folded.empty()) folded.push_back(kSeparator);
-            folded += foldName(part);
-            auto it = keys_.find(folded);
-            if (it == keys_.end()) {
-                std::string written =
-                    key->path.empty() ? std::string(part) : key->path + '\\' + std::string(part);
-                it = keys_.emplace(folded, Key{std::move(written), {}, {}}).first;
-                changed_ = true;
+        forEachKeyName(path, [&](std::string_view part) {
+            if (Key* next = child(*key, part, folded)) {
+                key = next;
+                return true;
             }
-            key = &it->second;
+            auto made = std::make_unique<Key>();
+            made->name_ = std::string(part);
+            made->parent_ = key;
+            made->listed_ = parentsListed;
+            key = key->children_.emplace(folded, std::move(made)).first->second.get();
+            changed_ = true;
+            return true;
+        });
+        if (!key->listed_ && key != root_.get()) {
+            key->listed_ = true;
+            changed_ = true;
         }
         return key;
     }
@@ -142,15 +273,10 @@ public:
 
     // The key and everything below it; the root cannot be deleted.
     bool deleteKey(std::string_view path) {
-        std::string folded;
-        if (!indexOf(splitKeyPath(path), folded) || folded.empty()) return false;
-        auto first = keys_.find(folded);
-        if (first == keys_.end()) return false;
-        // Every key below sorts directly after it: the separator sorts before any name byte.
-        auto last = std::next(first);
-        std::string prefix = folded + kSeparator;
-        while (last != keys_.end() && last->first.compare(0, prefix.size(), prefix) == 0) ++last;
-        keys_.erase(first, last);
+        Key* key = findKey(path);
+        if (!key || key == root_.get()) return false;
+        Key* parent = key->parent_;
+        parent->children_.erase(foldName(key->name_));
         cache_ = {};
         changed_ = true;
         return true;
@@ -158,30 +284,53 @@ public:
 
     std::vector<std::string> subKeyNames(std::string_view path) const {
         std::vector<std::string> names;
-        std::string folded;
-        if (!indexOf(splitKeyPath(path), folded)) return names;
-        auto it = keys_.find(folded);
-        if (it == keys_.end()) return names;
-        std::string prefix = folded.empty() ? folded : folded + kSeparator;
-        for (++it; it != keys_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
-            if (it->first.find(kSeparator, prefix.size()) != std::string::npos) continue;
-            const std::string& p = it->second.path;
-            size_t slash = p.rfind('\\');
-            names.push_back(slash == std::string::npos ? p : p.substr(slash + 1));
+        if (const Key* key = findKey(path)) {
+            names.reserve(key->children_.size());
+            for (const auto& [folded, child] : key->children_) names.push_back(child->name_);
         }
         return names;
     }
 
     std::vector<std::string> valueNames(std::string_view path) const {
         std::vector<std::string> names;
-        if (const Key* key = findKey(path))
+        if (const Key* key = findKey(path)) {
+            names.reserve(key->values.size());
             for (const auto& [name, v] : key->values) names.push_back(name);
+        }
         return names;
     }
 
-    // Every key, the root first, each parent before its children.
+    // Every key, the root first, each parent before its children, children in folded-name
+    // order: f(key) or f(key, path) with the key's full path.
     template <typename F> void forEachKey(F&& f) const {
-        for (const auto& [folded, key] : keys_) f(key);
+        struct Frame {
+            const Key* key;
+            decltype(Key::children_)::const_iterator next;
+            size_t pathLength;
+        };
+        std::string path;
+        std::vector<Frame> stack;
+        auto visit = [&](const Key& key) {
+            if constexpr (std::is_invocable_v<F, const Key&, const std::string&>)
+                f(key, path);
+            else
+                f(key);
+            stack.push_back({&key, key.children_.begin(), path.size()});
+        };
+        visit(*root_);
+        while (!stack.empty()) {
+            Frame& top = stack.back();
+            if (top.next == top.key->children_.end()) {
+                path.resize(top.pathLength);
+                stack.pop_back();
+                if (!stack.empty()) path.resize(stack.back().pathLength);
+                continue;
+            }
+            const Key& next = *(top.next++)->second;
+            if (!path.empty()) path.push_back('\\');
+            path += next.name_;
+            visit(next);
+        }
     }
 
     // Whether anything was created, set or deleted since construction or the last markClean().
@@ -189,19 +338,15 @@ public:
     void markClean() { changed_ = false; }
 
 private:
-    // Components are joined with a byte no key name may hold and that sorts below all of them,
-    // so a key's descendants form one contiguous range right after it.
-    static constexpr char kSeparator = '\x01';
-
-    // False for a path no stored key can have (it would alias the separator).
-    static bool indexOf(const std::vector<std::string_view>& parts, std::string& out) {
-        out.clear();
-        for (auto part : parts) {
-            if (!validKeyName(part)) return false;
-            if (!out.empty()) out.push_back(kSeparator);
-            out += foldName(part);
-        }
-        return true;
+    static const Key* child(const Key& key, std::string_view name, std::string& folded) {
+        folded.assign(name);
+        for (char& c : folded) c = foldAscii(c);
+        if (key.children_.empty()) return nullptr;
+        auto it = key.children_.find(folded);
+        return it == key.children_.end() ? nullptr : it->second.get();
+    }
+    static Key* child(Key& key, std::string_view name, std::string& folded) {
+        return const_cast<Key*>(child(static_cast<const Key&>(key), name, folded));
     }
 
     // The last key found: a list's thousands of values are all looked up in one key. A copy of
@@ -218,7 +363,7 @@ private:
         }
     };
 
-    std::map<std::string, Key> keys_;
+    std::unique_ptr<Key> root_ = std::make_unique<Key>();
     mutable LookupCache cache_;
     bool changed_ = false;
 };
@@ -232,6 +377,9 @@ public:
                                        std::string_view name) const override {
         const RegValue* v = tree_.value(keyPath, name);
         return v ? std::optional<RegValue>(*v) : std::nullopt;
+    }
+    const RegValue* findValue(std::string_view keyPath, std::string_view name) const override {
+        return tree_.value(keyPath, name);
     }
     std::vector<std::string> subKeyNames(std::string_view path) const override {
         return tree_.subKeyNames(path);

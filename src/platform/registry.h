@@ -72,9 +72,18 @@ public:
     // nullopt when the key or the value does not exist.
     virtual std::optional<RegValue> queryValue(std::string_view keyPath,
                                                std::string_view name) const = 0;
+    // The same without a copy: nullptr when missing; valid until the next call on this reader
+    // or a change through it. Readers that hold the store in memory give their own value.
+    virtual const RegValue* findValue(std::string_view keyPath, std::string_view name) const {
+        last_ = queryValue(keyPath, name);
+        return last_ ? &*last_ : nullptr;
+    }
     // Names in their written case, in store order; empty when the key does not exist.
     virtual std::vector<std::string> subKeyNames(std::string_view path) const = 0;
     virtual std::vector<std::string> valueNames(std::string_view path) const = 0;
+
+private:
+    mutable std::optional<RegValue> last_;
 };
 
 // Changes apply to the writer's own view at once and reach the store at commit().

@@ -1,5 +1,6 @@
 #include "settings/folder_search.h"
 
+#include <unordered_set>
 #include <vector>
 
 namespace tarnwick {
@@ -20,6 +21,12 @@ size_t nextChar(std::string_view s, size_t i) {
     while (i < s.size() && isContinuationByte(s[i])) ++i;
     return i;
 }
+
+struct FolderIdHash {
+    size_t operator()(const platform::FolderId& id) const {
+        return std::hash<uint64_t>()(id.node * 0x9E3779B97F4A7C15ull ^ id.device);
+    }
+};
 
 // One folder on the current path of the walk, with the subfolder names still to visit.
 struct Level {
@@ -78,6 +85,10 @@ bool TJvSearchFiles::Search() {
 
 bool TJvSearchFiles::searchTree(const std::string& root) {
     std::vector<Level> path;
+    // Every folder entered so far: one reached again through a link (back up the tree, or to a
+    // folder seen elsewhere) is passed over, so links cannot make the walk endless or
+    // exponential.
+    std::unordered_set<platform::FolderId, FolderIdHash> entered;
 
     // Reads folder `dir` to its end, reporting its pictures and noting its subfolders, closes
     // it, and puts it on the path. False on an enumeration error.
@@ -85,9 +96,7 @@ bool TJvSearchFiles::searchTree(const std::string& root) {
         std::unique_ptr<platform::FolderEnumeration> folder = files_.openFolder(dir);
         if (!folder) return false;
         const platform::FolderId id = folder->id();
-        for (const Level& level : path) {
-            if (level.id == id) return folder->close();
-        }
+        if (!entered.insert(id).second) return folder->close();
         Level level{std::move(dir), id, {}, 0};
         platform::FolderEntry entry;
         for (;;) {

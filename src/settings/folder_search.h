@@ -24,11 +24,12 @@ bool isPictureName(std::string_view name);
 // own files are reported before anything below it; folders whose name begins with "." are
 // passed over. Only one folder is open at a time: a folder is read to its end and closed
 // before its first subfolder is entered, so memory grows with the depth of the tree and the
-// number of subfolder names along the current path, never with the number of files.
+// number of subfolder names along the current path (and by 16 bytes per folder entered),
+// never with the number of files.
 //
-// Symbolic links to folders are followed, but a folder that is already on the current path
-// (the same device and inode as the folder itself or one of its ancestors) is passed over
-// silently: a link back up the tree would otherwise make the walk endless.
+// Symbolic links to folders are followed, but each folder (device and inode) is entered at most
+// once per search and passed over silently when reached again: a link back up the tree would
+// otherwise make the walk endless, and folders linking twice to the next one exponential.
 class TJvSearchFiles {
 public:
     explicit TJvSearchFiles(platform::FileSystem& files) : files_(files) {}

@@ -111,22 +111,25 @@ bool RegistryAccess::valueExists(std::string_view name) {
 }
 
 std::optional<uint32_t> RegistryAccess::valueType(std::string_view name) {
-    auto v = view().queryValue(current_, name);
+    const platform::RegValue* v = view().findValue(current_, name);
     return v ? std::optional<uint32_t>(v->type) : std::nullopt;
 }
 
 std::string RegistryAccess::readString(std::string_view name, std::string_view fallback) {
     const platform::RegistryReader& r = view();
-    std::optional<platform::RegValue> v;
-    std::string n(name);
+    const platform::RegValue* v = nullptr;
     try {
-        v = r.queryValue(current_, name);
+        v = r.findValue(current_, name);
     } catch (const RegistryError&) {
-        std::throw_with_nested(Error(format("Failed to get data for '%s'", n.c_str())));
+        std::throw_with_nested(
+            Error(format("Failed to get data for '%s'", std::string(name).c_str())));
     }
     if (!v) return std::string(fallback);
-    if (!v->isString()) throw Error(format("Invalid data type for '%s'", n.c_str()));
-    return v->text();
+    if (!v->isString())
+        throw Error(format("Invalid data type for '%s'", std::string(name).c_str()));
+    // The text straight from the stored bytes: a list of thousands is read with one copy each.
+    const std::string& data = v->data;
+    return std::string(data.data(), data.size() - (!data.empty() && data.back() == '\0'));
 }
 
 void RegistryAccess::writeString(std::string_view name, std::string_view text) {

@@ -45,7 +45,7 @@ TEST(ReadRegistry, FirstRunStoresTheSevenValuesAndRunsOnTheDesktopInEveryMode) {
 
         platform::RegTree tree = platform::parseRegistryText(slurp(store.path()), store.path());
         std::vector<std::string> keys;
-        tree.forEachKey([&](const platform::RegTree::Key& k) { keys.push_back(k.path); });
+        tree.forEachKey([&](const platform::RegTree::Key& k) { keys.push_back(k.path()); });
         EXPECT_EQ(keys,
                   (std::vector<std::string>{"", "Software", "Software\\Tarnwick", kSection, kList}))
             << arg;

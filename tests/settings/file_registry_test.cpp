@@ -23,7 +23,7 @@ TEST(RegTree, NamesMatchWithoutCaseAndKeepTheirFirstSpelling) {
     ASSERT_TRUE(t.createKey("SOFTWARE\\tarnwick\\Extra"));
     EXPECT_EQ(t.subKeyNames("software\\TARNWICK"),
               (std::vector<std::string>{"Extra", "TfrmConfig"}));
-    EXPECT_EQ(t.findKey("software\\tarnwick\\extra")->path, "Software\\Tarnwick\\Extra");
+    EXPECT_EQ(t.findKey("software\\tarnwick\\extra")->path(), "Software\\Tarnwick\\Extra");
     ASSERT_TRUE(t.setValue("software\\tarnwick", "Count", RegValue::string("1")));
     ASSERT_TRUE(t.setValue("SOFTWARE\\TARNWICK", "COUNT", RegValue::string("2")));
     EXPECT_EQ(t.valueNames("Software\\Tarnwick"), std::vector<std::string>{"Count"});
@@ -67,6 +67,9 @@ TEST(RegistryText, WritesRegeditFormWithEscapes) {
                                      "\"b\"=hex:01,ff\r\n"
                                      "\"e\"=hex(2):25,00\r\n"
                                      "@=\"default\"\r\n");
+    // A store written so reads back and is written again byte for byte.
+    const std::string text = formatRegistryText(t);
+    EXPECT_EQ(formatRegistryText(parseRegistryText(text, "f")), text);
 }
 
 TEST(RegistryText, EveryByteSequenceSurvivesAndStaysOneValuePerLine) {
@@ -118,7 +121,7 @@ TEST(RegistryText, ReadsWhatRegeditAndHandsWrite) {
     EXPECT_EQ(t.value("Software\\Tarnwick", "bin")->data, std::string("\x01\x02\x0a\xff", 4));
     EXPECT_EQ(*t.value("Software\\Tarnwick", "dw"), RegValue::dword(0x1f));
     EXPECT_EQ(t.value("Software\\Tarnwick", "c")->text(), "C:\\Pictures"); // lone \ kept
-    EXPECT_EQ(t.findKey("Software")->path, "Software");
+    EXPECT_EQ(t.findKey("Software")->path(), "Software");
 }
 
 TEST(RegistryText, EmptyTextIsAnEmptyStore) {

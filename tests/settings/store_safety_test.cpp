@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace tarnwick::platform {
 namespace {
@@ -211,6 +213,200 @@ TEST(StoreSafety, SymbolicLinkStaysALink) {
     putString(store, "K", "v", "2");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(realStore.read()->queryValue("K", "v")->text(), "2");
+
+    // A link to a file not made yet: the file is made where the link points.
+    const std::string dangling = dir / "dangling.reg";
+    ASSERT_EQ(::symlink("dotfiles/new.reg", dangling.c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / "dotfiles").c_str(), 0700), 0);
+    FileRegistry viaLink(dangling);
+    putString(viaLink, "K", "v", "3");
+    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+    EXPECT_EQ(FileRegistry(dir / "dotfiles/new.reg").read()->queryValue("K", "v")->text(), "3");
+}
+
+// A key path of `depth` names of `width` letters each, below the root.
+std::string deepPath(size_t depth, size_t width) {
+    std::string path;
+    for (size_t i = 0; i < depth; ++i) {
+        if (i) path.push_back('\\');
+        path += std::string(width - 1, 'k') + static_cast<char>('a' + i % 26);
+    }
+    return path;
+}
+
+std::string section(const std::string& path) {
+    return "[HKEY_CURRENT_USER\\" + path + "]\r\n";
+}
+
+TEST(StoreSafety, DeepKeyPathCostsItsOwnSizeAndAbsurdOnesAreRefused) {
+    ScratchDir dir;
+    const std::string path = dir / "user.reg";
+    // As deep and as long as a key path may be: one section, and a save writes it once more,
+    // not once per level.
+    const std::string deepest = deepPath(512, 63);
+    const std::string text = "REGEDIT4\r\n\r\n" + section(deepest) + "\"v\"=\"deep\"\r\n";
+    spit(path, text);
+    FileRegistry store(path);
+    putString(store, "Software\\Tarnwick", "x", "1");
+    const std::string saved = slurp(path);
+    EXPECT_LT(saved.size(), text.size() + 200);
+    EXPECT_NE(saved.find(section(deepest) + "\"v\"=\"deep\"\r\n"), std::string::npos);
+    auto r = store.read();
+    EXPECT_EQ(r->queryValue(deepest, "v")->text(), "deep");
+    EXPECT_EQ(r->subKeyNames(deepPath(511, 63)),
+              std::vector<std::string>{deepPath(512, 63).substr(511 * 64)});
+
+    // One level or one character more is refused with the file and the line, whatever follows.
+    const std::vector<std::pair<std::string, const char*>> absurd{
+        {deepPath(513, 2), "deeper than 512 levels"},
+        {deepPath(20000, 1), "deeper than 512 levels"},
+        {deepPath(511, 64), "longer than 32767 characters"},
+    };
+    for (const auto& [key, why] : absurd) {
+        spit(path, "REGEDIT4\r\n" + section("A") + section(key) + "\"v\"=\"x\"\r\n");
+        try {
+            store.read();
+            ADD_FAILURE() << why << ": parsed";
+        } catch (const RegistryError& e) {
+            EXPECT_EQ(std::string(e.what()), path + ", line 3: a key path " + why);
+        }
+    }
+    RegTree t;
+    EXPECT_EQ(t.createKey(deepPath(513, 2)), nullptr);
+    EXPECT_EQ(t.createKey(deepPath(511, 64)), nullptr);
+    EXPECT_NE(t.createKey(deepest), nullptr);
+
+    // A file beyond 256 MiB is refused before it is read (a sparse file costs no disk).
+    spit(path, "REGEDIT4\r\n");
+    ASSERT_EQ(::truncate(path.c_str(), (off_t(256) << 20) + 1), 0);
+    try {
+        store.read();
+        ADD_FAILURE() << "a 256 MiB file was read";
+    } catch (const RegistryError& e) {
+        EXPECT_NE(std::string(e.what()).find("256 MiB"), std::string::npos) << e.what();
+    }
+}
+
+// Only a regular file is ever read or replaced: a link to a FIFO or a device gives the usual
+// error with the reason and leaves what it points to as it was.
+TEST(StoreSafety, LinkToAnythingButARegularFileIsNeverReplaced) {
+    ScratchDir dir;
+    const std::string link = dir / "user.reg";
+    struct Target {
+        std::string path;
+        const char* reason;
+        bool made;
+    };
+    std::vector<Target> targets{
+        {dir / "fifo", "a FIFO, not a regular file", ::mkfifo((dir / "fifo").c_str(), 0644) == 0},
+        {dir / "folder", "a folder, not a regular file",
+         ::mkdir((dir / "folder").c_str(), 0755) == 0},
+        // Only root may make a device node; the null device's numbers.
+        {dir / "null", "a device, not a regular file",
+         ::mknod((dir / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0},
+    };
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(targets[2].made) << "mknod as root";
+    }
+    for (const Target& t : targets) {
+        if (!t.made) continue;
+        ::unlink(link.c_str());
+        ASSERT_EQ(::symlink(t.path.c_str(), link.c_str()), 0);
+        struct stat before {};
+        ASSERT_EQ(::stat(t.path.c_str(), &before), 0);
+        FileRegistry store(link);
+        for (auto act : std::vector<std::function<void()>>{
+                 [&] { store.read(); },
+                 [&] { putString(store, "K", "v", "1"); },
+             }) {
+            try {
+                act();
+                ADD_FAILURE() << t.reason << ": no error";
+            } catch (const RegistryError& e) {
+                EXPECT_EQ(std::string(e.what()),
+                          "Cannot read the settings file " + link + ": " + t.reason);
+            }
+        }
+        struct stat after {};
+        ASSERT_EQ(::stat(t.path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << t.reason;
+        EXPECT_EQ(after.st_ino, before.st_ino) << t.reason;
+        EXPECT_EQ(after.st_rdev, before.st_rdev) << t.reason;
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+    }
+
+    // A FIFO that turns up at the link's target after the writer read the store is refused at
+    // the commit itself.
+    ::unlink(link.c_str());
+    const std::string later = dir / "later";
+    ASSERT_EQ(::symlink("later", link.c_str()), 0);
+    FileRegistry store(link);
+    auto w = store.write();
+    w->createKey("K");
+    ASSERT_EQ(::mkfifo(later.c_str(), 0600), 0);
+    try {
+        w->commit();
+        ADD_FAILURE() << "a FIFO was replaced";
+    } catch (const RegistryError& e) {
+        EXPECT_EQ(e.kind(), RegistryError::Kind::Unwritable);
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot write the settings file " + later + ": a FIFO, not a regular file");
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(later.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+// What the dialog shows below its own message: the store's error with the system's reason.
+TEST(StoreSafety, EveryStoreFailureCarriesTheSystemsReason) {
+    ScratchDir dir;
+    struct Case {
+        const char* what;
+        std::function<std::string()> arrange; // gives the store's path
+        int err;
+    };
+    const std::vector<Case> cases{
+        {"lock file is a folder",
+         [&] {
+             ::mkdir((dir / "a").c_str(), 0700);
+             ::mkdir((dir / "a/user.reg.lock").c_str(), 0700);
+             return dir / "a/user.reg";
+         },
+         EISDIR},
+        {"settings folder is a file",
+         [&] {
+             spit(dir / "b", "");
+             return dir / "b/user.reg";
+         },
+         ENOTDIR},
+        {"link loop",
+         [&] {
+             ::mkdir((dir / "c").c_str(), 0700);
+             ::symlink("user.reg", (dir / "c/user.reg").c_str());
+             return dir / "c/user.reg";
+         },
+         ELOOP},
+    };
+    for (const Case& c : cases) {
+        FileRegistry store(c.arrange());
+        RegistryAccess reg(store);
+        // A store that cannot be read comes unchanged; a refused change nests the store's error.
+        std::string cause = "(none)";
+        try {
+            reg.writeString("v", "x");
+            ADD_FAILURE() << c.what << ": written";
+        } catch (const RegistryError& e) {
+            cause = e.what();
+        } catch (const Error& e) {
+            try {
+                std::rethrow_if_nested(e);
+            } catch (const RegistryError& nested) {
+                cause = nested.what();
+            }
+        }
+        EXPECT_NE(cause.find(std::strerror(c.err)), std::string::npos) << c.what << ": " << cause;
+    }
 }
 
 class EnvVar {

@@ -1,5 +1,6 @@
 #include "platform/posix/file_registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -42,8 +43,14 @@ public:
             }
             if (t.front() == ';') continue;
             if (t.front() == '[') {
-                currentKey = tree.createKey(sectionPath(t));
-                if (!currentKey) fail("a key name holds a control character");
+                std::string_view path = sectionPath(t);
+                if (const char* problem = keyPathProblem(path)) fail(problem);
+                // Keys above a section exist, but only the sections themselves are written back.
+                currentKey = tree.createKey(path, false);
+                // A long list is one section: make room for its values at once (up to a bound,
+                // as blank lines count too).
+                if (currentKey->values.empty())
+                    currentKey->reserve(std::min<size_t>(linesInSection(), 65536));
                 continue;
             }
             if (t.front() == '"' || t.front() == '@') {
@@ -64,6 +71,18 @@ private:
                             format("%s, line %d: %s", file_.c_str(), line_, what));
     }
 
+    // Lines from here to the next line that starts with "[" (an upper bound on the values).
+    size_t linesInSection() const {
+        size_t end = text_.find("\n[", pos_);
+        std::string_view rest =
+            text_.substr(pos_, end == std::string_view::npos ? end : end - pos_);
+        size_t lines = 0;
+        for (size_t at = rest.find('\n'); at != std::string_view::npos;
+             at = rest.find('\n', at + 1))
+            ++lines;
+        return lines + 1;
+    }
+
     bool nextLine(std::string_view& line) {
         if (pos_ >= text_.size()) return false;
         size_t end = text_.find('\n', pos_);
@@ -82,14 +101,14 @@ private:
         return s;
     }
 
-    std::string sectionPath(std::string_view t) const {
+    std::string_view sectionPath(std::string_view t) const {
         if (t.back() != ']') fail("a key line without its closing ]");
         std::string_view inner = t.substr(1, t.size() - 2);
         if (!inner.empty() && inner.front() == '-')
             fail("a key deletion, which a store cannot hold");
         std::string_view root = inner.substr(0, inner.find('\\'));
         if (foldName(root) != foldName(kRoot)) fail("a key outside HKEY_CURRENT_USER");
-        return std::string(inner.substr(root.size()));
+        return inner.substr(root.size());
     }
 
     // A quoted text starting at s[i] == '"'; leaves i after the closing quote.
@@ -329,44 +348,101 @@ void makeDirs(const std::string& dir) {
         unwritable("Cannot create the settings folder", dir, errno);
 }
 
-// The file's contents; nullopt when it does not exist.
-std::optional<std::string> readFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        if (errno == ENOENT) return std::nullopt;
-        throw RegistryError(
-            RegistryError::Kind::Unreadable,
-            format("Cannot read the settings file %s: %s", path.c_str(), std::strerror(errno)));
+// No store comes near this; a file beyond it is refused before it is read.
+constexpr off_t kMaxFileSize = off_t(256) << 20;
+
+// Why a file that exists cannot be a store: only a regular file can be read without blocking
+// or replaced without harm to something else.
+const char* notRegular(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder, not a regular file";
+    if (S_ISFIFO(mode)) return "a FIFO, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a regular file";
+    if (S_ISSOCK(mode)) return "a socket, not a regular file";
+    return S_ISREG(mode) ? nullptr : "not a regular file";
+}
+
+[[noreturn]] void unreadable(const std::string& path, const char* why) {
+    throw RegistryError(RegistryError::Kind::Unreadable,
+                        format("Cannot read the settings file %s: %s", path.c_str(), why));
+}
+
+// Buffers for the whole file's text, kept from one read or write to the next: a fresh buffer of
+// the file's size costs a page fault per 4 KiB each time, more than reading or formatting it.
+// One too large to be worth keeping is let go after use.
+class ScratchText {
+public:
+    explicit ScratchText(std::string& buffer) : buffer_(buffer) { buffer_.clear(); }
+    ~ScratchText() {
+        if (buffer_.capacity() > (size_t(8) << 20)) std::string().swap(buffer_);
     }
-    std::string text;
-    char buf[65536];
+    ScratchText(const ScratchText&) = delete;
+    ScratchText& operator=(const ScratchText&) = delete;
+    std::string& get() { return buffer_; }
+
+private:
+    std::string& buffer_;
+};
+
+thread_local std::string tReadBuffer;
+thread_local std::string tWriteBuffer;
+
+// Reads the file into `text`; false when it does not exist.
+bool readFile(const std::string& path, std::string& text) {
+    // Looked at before opening, so a FIFO never blocks us and a device is never opened.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return false;
+        unreadable(path, std::strerror(errno));
+    }
+    if (const char* why = notRegular(st.st_mode)) unreadable(path, why);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) {
+        if (errno == ENOENT) return false;
+        unreadable(path, std::strerror(errno));
+    }
+    if (::fstat(fd.get(), &st) != 0) unreadable(path, std::strerror(errno));
+    if (const char* why = notRegular(st.st_mode)) unreadable(path, why);
+    if (st.st_size > kMaxFileSize) unreadable(path, "larger than the 256 MiB a store may hold");
+    // One buffer of the file's size; a file that grows meanwhile is read on up to the limit.
+    text.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
     for (;;) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (got == text.size()) {
+            if (text.size() > static_cast<size_t>(kMaxFileSize))
+                unreadable(path, "larger than the 256 MiB a store may hold");
+            text.resize(text.size() + 65536);
+        }
+        ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw RegistryError(
-                RegistryError::Kind::Unreadable,
-                format("Cannot read the settings file %s: %s", path.c_str(), std::strerror(errno)));
+            unreadable(path, std::strerror(errno));
         }
         if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
+        got += static_cast<size_t>(n);
     }
-    return text;
+    text.resize(got);
+    return true;
 }
 
 RegTree loadTree(const std::string& path) {
-    auto text = readFile(path);
-    return text ? parseRegistryText(*text, path) : RegTree();
+    ScratchText text(tReadBuffer);
+    return readFile(path, text.get()) ? parseRegistryText(text.get(), path) : RegTree();
 }
 
-// A store kept in dotfiles is often a symbolic link: replace the file it points to, not the link.
+// A store kept in dotfiles is often a symbolic link: replace the file it points to, not the
+// link. The link may point to a file that does not exist yet; that is where the store goes.
 std::string replacementTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved)) return resolved;
+    std::string target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        if (hops == 40) unwritable("Cannot write the settings file", path, ELOOP);
+        std::string link(PATH_MAX, '\0');
+        ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) unwritable("Cannot write the settings file", path, errno);
+        link.resize(static_cast<size_t>(n));
+        target = link.front() == '/' ? link : dirOf(target) + '/' + link;
     }
-    return path;
 }
 
 void writeAll(int fd, std::string_view data, const std::string& path) {
@@ -400,6 +476,9 @@ public:
         const RegValue* v = tree_.value(k, n);
         return v ? std::optional<RegValue>(*v) : std::nullopt;
     }
+    const RegValue* findValue(std::string_view k, std::string_view n) const override {
+        return tree_.value(k, n);
+    }
     std::vector<std::string> subKeyNames(std::string_view p) const override {
         return tree_.subKeyNames(p);
     }
@@ -418,15 +497,27 @@ public:
 
     void commit() override {
         if (!tree_.changed()) return;
-        std::string text = formatRegistryText(tree_);
+        ScratchText scratch(tWriteBuffer);
+        std::string& text = scratch.get();
+        formatRegistryText(tree_, text);
         std::string target = replacementTarget(path_);
         std::string dir = dirOf(target);
+        // Never put a file in the place of a device, a FIFO or anything else that is not one.
+        struct stat st {};
+        bool exists = ::lstat(target.c_str(), &st) == 0;
+        if (exists) {
+            if (const char* why = notRegular(st.st_mode))
+                throw RegistryError(
+                    RegistryError::Kind::Unwritable,
+                    format("Cannot write the settings file %s: %s", target.c_str(), why));
+        } else if (errno != ENOENT) {
+            unwritable("Cannot write the settings file", target, errno);
+        }
         std::string temp = target + ".tmpXXXXXX";
         UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
         if (!fd) unwritable("Cannot write the settings file", target, errno);
         try {
-            struct stat st {};
-            mode_t mode = (::stat(target.c_str(), &st) == 0) ? (st.st_mode & 07777) : 0600;
+            mode_t mode = exists ? (st.st_mode & 07777) : 0600;
             if (::fchmod(fd.get(), mode) != 0)
                 unwritable("Cannot write the settings file", target, errno);
             writeAll(fd.get(), text, target);
@@ -492,25 +583,40 @@ RegTree parseRegistryText(std::string_view text, const std::string& fileName) {
     return Parser(text, fileName).parse();
 }
 
+// Which keys get a section: those named themselves, those holding values, and those with
+// nothing below them (an empty key must survive). A key made only to hold a deeper one is
+// implied by its children's sections, which regedit imports with their parents; writing it
+// would repeat its whole path once per level.
+static bool needsSection(const RegTree::Key& key, bool root) {
+    if (root) return !key.values.empty();
+    return key.listed() || !key.values.empty() || !key.hasSubKeys();
+}
+
 std::string formatRegistryText(const RegTree& tree) {
     std::string out;
+    formatRegistryText(tree, out);
+    return out;
+}
+
+void formatRegistryText(const RegTree& tree, std::string& out) {
+    out.clear();
     size_t estimate = 64;
-    tree.forEachKey([&](const RegTree::Key& key) {
-        estimate += key.path.size() + 32;
+    tree.forEachKey([&](const RegTree::Key& key, const std::string& path) {
+        if (!needsSection(key, path.empty())) return;
+        estimate += path.size() + 32;
         for (const auto& [name, value] : key.values)
-            estimate += name.size() + value.data.size() + 8;
+            estimate += name.size() + 2 * value.data.size() + 8;
     });
     out.reserve(estimate);
     out += kHeader;
     out += "\r\n";
-    tree.forEachKey([&](const RegTree::Key& key) {
-        // The root is implied by every section; it needs one of its own only to hold values.
-        if (key.path.empty() && key.values.empty()) return;
+    tree.forEachKey([&](const RegTree::Key& key, const std::string& path) {
+        if (!needsSection(key, path.empty())) return;
         out += "\r\n[";
         out += kRoot;
-        if (!key.path.empty()) {
+        if (!path.empty()) {
             out.push_back('\\');
-            out += key.path;
+            out += path;
         }
         out += "]\r\n";
         for (const auto& [name, value] : key.values) {
@@ -534,7 +640,6 @@ std::string formatRegistryText(const RegTree& tree) {
             out += "\r\n";
         }
     });
-    return out;
 }
 
 FileRegistry::FileRegistry() : FileRegistry(defaultRegistryPath()) {}

@@ -2,7 +2,9 @@
 // The per-user store as one REGEDIT4 text file, by default $XDG_CONFIG_HOME/tarnwick/user.reg.
 //
 // File format (what Windows' regedit imports): a "REGEDIT4" line, then one section per key,
-// "[HKEY_CURRENT_USER\Software\Tarnwick]", each followed by its values:
+// "[HKEY_CURRENT_USER\Software\Tarnwick]", each followed by its values. A key that was only
+// implied by a deeper section of a file read (and holds no values) gets no section of its own:
+// regedit and this reader create it from its children's sections. Values:
 //   "name"="text"        a REG_SZ whose bytes are text plus one terminating zero; in the text
 //                        (and in every quoted name) \ is written \\ and " is written \"
 //   "name"=dword:0000002a a four-byte REG_DWORD
@@ -18,6 +20,9 @@
 // fsync, rename, fsync of the folder). Writers hold an flock on "<file>.lock" beside it for their
 // whole read-modify-write, and remove temporary files that a crashed writer left behind. A file
 // that cannot be read or parsed is never written over: the error names the file and the line.
+// Only a regular file is read or replaced (a symbolic link is followed to one); a key path
+// deeper than 512 levels or longer than 32767 characters, or a file over 256 MiB, is refused.
+// Every error caused by a failed system call carries the system's reason.
 #include "platform/reg_tree.h"
 #include "platform/registry.h"
 
@@ -35,6 +40,8 @@ std::string defaultRegistryPath();
 // Throws RegistryError (Unreadable) naming `fileName` and the line.
 RegTree parseRegistryText(std::string_view text, const std::string& fileName);
 std::string formatRegistryText(const RegTree& tree);
+// The same into `out`, whose memory is reused.
+void formatRegistryText(const RegTree& tree, std::string& out);
 
 class FileRegistry : public Registry {
 public:
