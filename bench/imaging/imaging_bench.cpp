@@ -45,11 +45,15 @@ WorkBitmap photoLike(int32_t w, int32_t h) {
 const WorkBitmap& picture(int which) {
     static const WorkBitmap hd = photoLike(1920, 1080);
     static const WorkBitmap uhd = photoLike(3840, 2160);
+    if (which == 2) {
+        static const WorkBitmap eightK = photoLike(7680, 4320);
+        return eightK;
+    }
     return which == 0 ? hd : uhd;
 }
 
 const char* sizeName(int which) {
-    return which == 0 ? "1080p" : "4K";
+    return which == 0 ? "1080p" : which == 1 ? "4K" : "8K";
 }
 
 void BM_Rotate(benchmark::State& state) {
@@ -120,14 +124,19 @@ void BM_Stretch(benchmark::State& state) {
     std::vector<uint32_t> frame(size_t(w) * h);
     const tarnwick::FrameView view{frame.data(), w, h, w};
     const tarnwick::Rect rect{w * 3 / 10, h * 3 / 10, w * 7 / 10, h * 7 / 10};
-    tarnwick::Stretcher stretcher;
+    // Second argument 0: one core whatever the size (the anchor); 1: the product's rule.
+    tarnwick::Stretcher stretcher(state.range(1) ? tarnwick::Stretcher::kSplitFrom : INT64_MAX);
     for (auto _ : state) {
         stretcher.copy(src, rect, view);
         benchmark::DoNotOptimize(frame.data());
     }
-    state.SetLabel(sizeName(int(state.range(0))));
+    state.SetLabel(std::string(sizeName(int(state.range(0)))) +
+                   (stretcher.splitting() ? " two bands" : " one core"));
 }
-BENCHMARK(BM_Stretch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Stretch)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 std::vector<uint8_t> compress(const WorkBitmap& b, int quality) {
     jpeg_compress_struct c{};
