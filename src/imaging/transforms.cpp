@@ -12,6 +12,14 @@
 #include <emmintrin.h>
 #endif
 
+// The pixel loops come in an AVX2 and a baseline version, picked when the program is loaded. Not
+// under ThreadSanitizer: its runtime is not up yet when the loader runs the choosing function.
+#if defined(__SANITIZE_THREAD__)
+#define TARNWICK_VECTOR_CLONES
+#else
+#define TARNWICK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace tarnwick {
 
 namespace {
@@ -353,8 +361,7 @@ void statedPosition(const WarpJob& j, float dx, float dy, float& fx, float& fy) 
 // sine and cosine are computed in double precision and rounded to single precision like the
 // one-pixel functions above; a lane whose result might round the other way (a few in a million)
 // takes the one-pixel steps.
-__attribute__((target_clones("avx2", "default"))) void warpRows(const WarpJob& j, int32_t rowBegin,
-                                                                int32_t rowEnd) {
+TARNWICK_VECTOR_CLONES void warpRows(const WarpJob& j, int32_t rowBegin, int32_t rowEnd) {
     const Floats4 lanes = {0, 1, 2, 3};
     const Floats4 midX = splat(j.mid_x), midY = splat(j.mid_y), one = splat(1.0f);
     const Floats4 zero = splat(0.0f);
@@ -418,10 +425,10 @@ __attribute__((target_clones("avx2", "default"))) void warpRows(const WarpJob& j
 
 // One row of the blur whose two sample rows are other rows: up-left + down-left + up-right +
 // down-right, byte by byte, over the columns whose samples are both d away.
-__attribute__((target_clones("avx2", "default"))) void
-blurMiddle(uint8_t* __restrict out, const uint8_t* __restrict upLeft,
-           const uint8_t* __restrict downLeft, const uint8_t* __restrict upRight,
-           const uint8_t* __restrict downRight, size_t count) {
+TARNWICK_VECTOR_CLONES void blurMiddle(uint8_t* __restrict out, const uint8_t* __restrict upLeft,
+                                       const uint8_t* __restrict downLeft,
+                                       const uint8_t* __restrict upRight,
+                                       const uint8_t* __restrict downRight, size_t count) {
     for (size_t i = 0; i < count; ++i)
         out[i] = static_cast<uint8_t>(
             (unsigned{upLeft[i]} + downLeft[i] + upRight[i] + downRight[i]) >> 2);
