@@ -148,8 +148,9 @@ void rotateInterpolated(const WorkBitmap& src, WorkBitmap& dst, int32_t cx, int3
 constexpr long double kPiL = std::numbers::pi_v<long double>;
 
 // The arc tangent, sine and cosine of a single-precision value, each the double-precision result
-// rounded to single precision: within half a unit in the last place of the exact value, like the
-// extended-precision machine operations rounded to the 32-bit results they are stored in.
+// rounded to single precision: the float nearest to the exact value (but where the double result
+// lies on a rounding boundary), like the extended-precision machine operations rounded to the
+// 32-bit results they are stored in.
 inline float atanRounded(float v) {
     return static_cast<float>(std::atan(static_cast<double>(v)));
 }
@@ -242,15 +243,14 @@ template <size_t N>
 [[gnu::always_inline]] inline Doubles4 polynomial(Doubles4 x, const double (&c)[N]) {
     const Doubles4 x2 = x * x, x4 = x2 * x2;
     Doubles4 part[4] = {splatD(0.0), splatD(0.0), splatD(0.0), splatD(0.0)};
+    constexpr size_t kChains = N < 4 ? N : 4;
 #pragma GCC unroll 4
-    for (size_t m = 0; m < 4 && m < N; ++m) {
-        size_t power = (N - 1) - ((N - 1 - m) % 4); // the highest power that is m modulo 4
-        part[m] = splatD(c[N - 1 - power]);
+    for (size_t m = 0; m < kChains; ++m) {
+        const size_t top = (N - 1) - ((N - 1 - m) % 4); // the highest power that is m modulo 4
+        part[m] = splatD(c[N - 1 - top]);
 #pragma GCC unroll 8
-        while (power >= m + 4) {
-            power -= 4;
-            part[m] = part[m] * x4 + c[N - 1 - power];
-        }
+        for (size_t step = 4; step <= top - m; step += 4)
+            part[m] = part[m] * x4 + c[N - 1 - (top - step)];
     }
     return (part[0] + x * part[1]) + x2 * (part[2] + x * part[3]);
 }
