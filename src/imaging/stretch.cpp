@@ -85,15 +85,15 @@ void Stretcher::copy(const WorkBitmap& src, const Rect& srcRect, const FrameView
     }
     const Rows rows{src, srcRect.top, srcH, dst, columnOffsets_.data(), firstInside, endInside};
 
-    if (int64_t{dst.width} * dst.height >= splitFrom_ && dst.height >= 2 && !helper_ &&
-        !helperUnavailable_) {
+    const bool large = int64_t{dst.width} * dst.height >= splitFrom_ && dst.height >= 2;
+    if (large && !helper_ && !helperUnavailable_) {
         try {
             helper_ = std::make_unique<BandWorker>();
         } catch (const std::system_error&) {
             helperUnavailable_ = true; // no thread to be had: one core it is
         }
     }
-    if (!helper_ || int64_t{dst.width} * dst.height < splitFrom_ || dst.height < 2) {
+    if (!large || !helper_) {
         drawRows(rows, 0, dst.height);
         return;
     }
