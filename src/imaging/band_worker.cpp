@@ -14,19 +14,22 @@ BandWorker::~BandWorker() {
 void BandWorker::post(void (*task)(void*), void* context) {
     task_ = task;
     context_ = context;
+    phase_.store(kPosted, std::memory_order_release);
     posted_.fetch_add(1, std::memory_order_release);
     posted_.notify_one();
 }
 
-void BandWorker::waitForHelper() {
-    const uint64_t want = posted_.load(std::memory_order_relaxed);
-    // The owner's own part usually takes about as long as the helper's: a short spin saves a
-    // sleep and a wake-up.
-    for (int i = 0; i < 2000; ++i)
-        if (done_.load(std::memory_order_acquire) == want) return;
-    for (uint64_t seen = done_.load(std::memory_order_acquire); seen != want;
-         seen = done_.load(std::memory_order_acquire))
-        done_.wait(seen, std::memory_order_acquire);
+bool BandWorker::finish() {
+    int phase = kPosted;
+    if (phase_.compare_exchange_strong(phase, kIdle, std::memory_order_acq_rel)) return false;
+    // The helper has it: its part usually ends about when ours did, so spin a little first.
+    for (int i = 0; i < 2000 && phase != kDone; ++i) phase = phase_.load(std::memory_order_acquire);
+    while (phase != kDone) {
+        phase_.wait(phase, std::memory_order_acquire);
+        phase = phase_.load(std::memory_order_acquire);
+    }
+    phase_.store(kIdle, std::memory_order_relaxed);
+    return true;
 }
 
 void BandWorker::loop() {
@@ -35,9 +38,12 @@ void BandWorker::loop() {
         posted_.wait(seen, std::memory_order_acquire);
         seen = posted_.load(std::memory_order_acquire);
         if (stop_.load(std::memory_order_relaxed)) return;
+        int phase = kPosted;
+        if (!phase_.compare_exchange_strong(phase, kRunning, std::memory_order_acq_rel))
+            continue; // taken back, or not posted yet: the next post wakes us again
         task_(context_);
-        done_.store(seen, std::memory_order_release);
-        done_.notify_one();
+        phase_.store(kDone, std::memory_order_release);
+        phase_.notify_one();
     }
 }
 

@@ -1,6 +1,7 @@
 #include "imaging/stretch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <system_error>
 
@@ -97,9 +98,17 @@ void Stretcher::copy(const WorkBitmap& src, const Rect& srcRect, const FrameView
         drawRows(rows, 0, dst.height);
         return;
     }
-    const int32_t middle = dst.height / 2;
-    auto lower = [&] { drawRows(rows, middle, dst.height); };
-    helper_->runAlongside(lower, [&] { drawRows(rows, 0, middle); });
+    // Both threads take bands of rows in turn until none are left, so that a helper that wakes
+    // late (a busy machine) costs no more than the bands it took; one it never took is drawn here.
+    std::atomic<int32_t> nextBand{0};
+    auto drawBands = [&] {
+        for (;;) {
+            const int32_t begin = nextBand.fetch_add(kBandRows, std::memory_order_relaxed);
+            if (begin >= dst.height) return;
+            drawRows(rows, begin, std::min(begin + kBandRows, dst.height));
+        }
+    };
+    helper_->runAlongside(drawBands, drawBands);
 }
 
 void StretchCopy(const WorkBitmap& src, const Rect& srcRect, const FrameView& dst) {

@@ -18,13 +18,15 @@ namespace tarnwick {
 // A Stretcher keeps its column table between calls, so the frame path allocates nothing once
 // the table has reached the window's width.
 //
-// Frames of at least `splitFrom` pixels are drawn in two row bands, the lower one by a helper
-// thread started with the first such frame and kept for the next (a wake-up costs tens of
-// microseconds, a 1080p frame a few hundred: smaller frames stay on one core). The frame is the
-// same either way; the helper writes only its rows and is done when copy() returns.
+// Frames of at least `splitFrom` pixels are drawn on two cores: the calling thread and a helper
+// thread (started with the first such frame and kept for the next) take bands of rows in turn
+// until none are left. A wake-up costs tens of microseconds, a 1080p frame a few hundred: smaller
+// frames stay on one core. The frame is the same either way; the helper writes only the rows of
+// the bands it took and is done when copy() returns.
 class Stretcher {
 public:
     static constexpr int64_t kSplitFrom = int64_t{2560} * 1440;
+    static constexpr int32_t kBandRows = 64;
 
     explicit Stretcher(int64_t splitFrom = kSplitFrom);
     ~Stretcher();

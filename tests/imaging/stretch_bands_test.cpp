@@ -22,8 +22,8 @@ struct Frame {
 };
 
 // Every frame drawn by a splitting Stretcher, one after another with the same helper, equals the
-// one-core frame: the bands meet without a gap or an overlap, repeated rows are found within each
-// band, and the padding beyond each row stays untouched.
+// one-core frame whichever thread drew which bands: they meet without a gap or an overlap,
+// repeated rows are found within each band, and the padding beyond each row stays untouched.
 TEST(StretchBandsTest, SplitFramesEqualOneCoreFrames) {
     const WorkBitmap src = testing::randomBitmap(97, 61, 21);
     Stretcher split(1), single(INT64_MAX);
@@ -33,7 +33,8 @@ TEST(StretchBandsTest, SplitFramesEqualOneCoreFrames) {
     } cases[] = {{40, 2, {0, 0, 97, 61}},       {40, 3, {5, 7, 60, 40}},
                  {123, 77, {0, 0, 97, 61}},     {200, 151, {10, 10, 30, 20}},
                  {64, 48, {-20, -15, 120, 90}}, {31, 99, {90, 50, 140, 200}},
-                 {50, 41, {3, 4, 4, 5}},        {77, 60, {0, 0, 0, 10}}};
+                 {50, 41, {3, 4, 4, 5}},        {77, 60, {0, 0, 0, 10}},
+                 {24, 1000, {0, 0, 97, 61}},    {9, 2049, {-5, 30, 50, 70}}};
     for (int round = 0; round < 3; ++round)
         for (const auto& c : cases) {
             Frame a(c.w, c.h), b(c.w, c.h);
