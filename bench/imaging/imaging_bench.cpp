@@ -52,11 +52,15 @@ WorkBitmap photoLike(int32_t w, int32_t h) {
 const WorkBitmap& picture(int which) {
     static const WorkBitmap hd = photoLike(1920, 1080);
     static const WorkBitmap uhd = photoLike(3840, 2160);
+    if (which == 2) {
+        static const WorkBitmap eightK = photoLike(7680, 4320);
+        return eightK;
+    }
     return which == 0 ? hd : uhd;
 }
 
 const char* sizeName(int which) {
-    return which == 0 ? "1080p" : "4K";
+    return which == 0 ? "1080p" : which == 1 ? "4K" : "8K";
 }
 
 void BM_Rotate(benchmark::State& state) {
@@ -77,6 +81,22 @@ BENCHMARK(BM_Rotate)
     ->ArgsProduct({{0, 1}, {90, 180, 270}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A quarter turn as the saver makes it at start-up: into a new bitmap, sized (so white) first,
+// which then replaces the old one. BM_Rotate, which reuses its destination, is the anchor.
+void BM_RotateIntoNewBitmap(benchmark::State& state) {
+    const WorkBitmap& src = picture(int(state.range(0)));
+    auto kept = tarnwick::NewWorkBitmap();
+    for (auto _ : state) {
+        auto tmp = tarnwick::NewWorkBitmap();
+        tarnwick::SetBitmapSize(*tmp, src.height(), src.width());
+        tarnwick::RotateBitmap(src, *tmp, tmp->width() / 2, tmp->height() / 2, 90);
+        kept = std::move(tmp);
+        benchmark::DoNotOptimize(kept->data());
+    }
+    state.SetLabel(std::string(sizeName(int(state.range(0)))) + " 90");
+}
+BENCHMARK(BM_RotateIntoNewBitmap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Warp(benchmark::State& state) {
     const WorkBitmap& src = picture(int(state.range(0)));
@@ -111,14 +131,19 @@ void BM_Stretch(benchmark::State& state) {
     std::vector<uint32_t> frame(size_t(w) * h);
     const tarnwick::FrameView view{frame.data(), w, h, w};
     const tarnwick::Rect rect{w * 3 / 10, h * 3 / 10, w * 7 / 10, h * 7 / 10};
-    tarnwick::Stretcher stretcher;
+    // Second argument 0: one core whatever the size (the anchor); 1: the product's rule.
+    tarnwick::Stretcher stretcher(state.range(1) ? tarnwick::Stretcher::kSplitFrom : INT64_MAX);
     for (auto _ : state) {
         stretcher.copy(src, rect, view);
         benchmark::DoNotOptimize(frame.data());
     }
-    state.SetLabel(sizeName(int(state.range(0))));
+    state.SetLabel(std::string(sizeName(int(state.range(0)))) +
+                   (stretcher.splitting() ? " two bands" : " one core"));
 }
-BENCHMARK(BM_Stretch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Stretch)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 std::vector<uint8_t> compress(const WorkBitmap& b, int quality) {
     jpeg_compress_struct c{};

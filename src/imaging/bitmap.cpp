@@ -24,9 +24,11 @@ WorkBitmap::Pixels allocatePixels(std::ptrdiff_t stride, int32_t height) {
     const size_t size = static_cast<size_t>(stride * height + kSpareBytes);
     void* block = nullptr;
     if (size >= kHugeFrom) {
-        block = std::aligned_alloc(kHugePage, (size + kHugePage - 1) / kHugePage * kHugePage);
-        // Only advice: without huge pages the block is an ordinary one.
-        if (block) madvise(block, size, MADV_HUGEPAGE);
+        const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+        block = std::aligned_alloc(kHugePage, rounded);
+        // Only advice: without huge pages the block is an ordinary one. The whole rounded block,
+        // or its last, partly used 2 MiB would still be faulted in 4 KiB at a time.
+        if (block) madvise(block, rounded, MADV_HUGEPAGE);
     } else {
         block = std::malloc(size);
     }

@@ -12,12 +12,19 @@
 #include <emmintrin.h>
 #endif
 
+// The pixel loops come in an AVX2 and a baseline version, picked when the program is loaded. Not
+// under ThreadSanitizer: its runtime is not up yet when the loader runs the choosing function.
+#if defined(__SANITIZE_THREAD__)
+#define TARNWICK_VECTOR_CLONES
+#else
+#define TARNWICK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace tarnwick {
 
 namespace {
 
 constexpr float kHalfPiF = std::numbers::pi_v<float> / 2; // 1.5707964
-constexpr float kPiF = std::numbers::pi_v<float>;
 
 inline void copyPixel(uint8_t* to, const uint8_t* from) {
     std::memcpy(to, from, 3);
@@ -136,7 +143,23 @@ void rotateInterpolated(const WorkBitmap& src, WorkBitmap& dst, int32_t cx, int3
     }
 }
 
-// --- warp -----------------------------------------------------------------------------------
+// --- warp ---------------------------------------------------------------------------------
+
+constexpr long double kPiL = std::numbers::pi_v<long double>;
+
+// The arc tangent, sine and cosine of a single-precision value, each the double-precision result
+// rounded to single precision: the float nearest to the exact value (but where the double result
+// lies on a rounding boundary), like the extended-precision machine operations rounded to the
+// 32-bit results they are stored in.
+inline float atanRounded(float v) {
+    return static_cast<float>(std::atan(static_cast<double>(v)));
+}
+inline float cosRounded(float v) {
+    return static_cast<float>(std::cos(static_cast<double>(v)));
+}
+inline float sinRounded(float v) {
+    return static_cast<float>(std::sin(static_cast<double>(v)));
+}
 
 struct WarpJob {
     const uint8_t* src;
@@ -151,6 +174,8 @@ struct WarpJob {
 
 using Floats4 = float __attribute__((vector_size(16)));
 using Ints4 = int32_t __attribute__((vector_size(16)));
+using Doubles4 = double __attribute__((vector_size(32)));
+using Longs4 = int64_t __attribute__((vector_size(32)));
 
 // Blue, green, red (and the next byte, unused) of the pixel at p as floats. The bitmap's row
 // padding or spare tail bytes make the fourth byte readable.
@@ -193,28 +218,94 @@ inline Floats4 sqrt4(Floats4 v) {
 #endif
 }
 
-// Sine and cosine of four angles, within about one unit in the last place like sincosf for |x|
-// up to a few thousand (the warp meets |x| < 20 at the saver's amounts): x less the nearest
-// multiple q of pi/2 (subtracted in three exact parts) lies in [-pi/4, pi/4], where two short
-// polynomials serve; q's quadrant picks and signs.
-inline void sinCos4(Floats4 x, Floats4& sine, Floats4& cosine) {
-    const Floats4 magic = splat(12582912.0f);
-    const Floats4 q = ((x * 0.636619772f) + magic) - magic;
-    Floats4 r = x - q * 1.5703125f;
-    r = r - q * 4.837512969970703125e-4f;
-    r = r - q * 7.549789948768648e-8f;
-    const Floats4 z = r * r;
-    const Floats4 sr =
-        ((-1.9515295891e-4f * z + 8.3321608736e-3f) * z - 1.6666654611e-1f) * z * r + r;
-    const Floats4 cr =
-        ((2.443315711809948e-5f * z - 1.388731625493765e-3f) * z + 4.166664568298827e-2f) * z * z -
-        0.5f * z + 1.0f;
-    const Ints4 quadrant = __builtin_convertvector(q, Ints4);
-    const Ints4 odd = (quadrant & 1) != 0;
-    const Floats4 s = odd ? cr : sr;
-    const Floats4 c = odd ? sr : cr;
-    sine = (quadrant & 2) != 0 ? -s : s;
-    cosine = ((quadrant + 1) & 2) != 0 ? -c : c;
+[[gnu::always_inline]] inline Doubles4 splatD(double v) {
+    return Doubles4{v, v, v, v};
+}
+
+[[gnu::always_inline]] inline Doubles4 absolute(Doubles4 v) {
+    return v < 0 ? -v : v;
+}
+
+// Rounds double-precision results known to within a relative 2^-40 of the exact values to single
+// precision. Where a rounding boundary lies inside that margin, `sure` is false for the lane and
+// the caller computes it another way; elsewhere the exact value rounds to the same float.
+[[gnu::always_inline]] inline Floats4 roundSurely(Doubles4 v, Ints4& sure) {
+    const Doubles4 margin = absolute(v) * 0x1p-40;
+    const Floats4 low = __builtin_convertvector(v - margin, Floats4);
+    const Floats4 high = __builtin_convertvector(v + margin, Floats4);
+    sure &= low == high;
+    return low; // where it matters, the one result
+}
+
+// A polynomial with constant coefficients, highest first, evaluated as four interleaved chains
+// in x^4: a quarter of Horner's chain of dependent steps, which bounds the row loop's speed.
+template <size_t N>
+[[gnu::always_inline]] inline Doubles4 polynomial(Doubles4 x, const double (&c)[N]) {
+    const Doubles4 x2 = x * x, x4 = x2 * x2;
+    Doubles4 part[4] = {splatD(0.0), splatD(0.0), splatD(0.0), splatD(0.0)};
+    constexpr size_t kChains = N < 4 ? N : 4;
+#pragma GCC unroll 4
+    for (size_t m = 0; m < kChains; ++m) {
+        const size_t top = (N - 1) - ((N - 1 - m) % 4); // the highest power that is m modulo 4
+        part[m] = splatD(c[N - 1 - top]);
+#pragma GCC unroll 8
+        for (size_t step = 4; step <= top - m; step += 4)
+            part[m] = part[m] * x4 + c[N - 1 - (top - step)];
+    }
+    return (part[0] + x * part[1]) + x2 * (part[2] + x * part[3]);
+}
+
+// The arc tangent within a relative 1e-13: reduced to |t| <= tan(pi/8) through -1/x or
+// (x - 1)/(x + 1) (one division either way), then the series up to t^29 (the first term left
+// out is below 5e-14).
+[[gnu::always_inline]] inline Doubles4 atan4(Doubles4 x) {
+    // (-1)^k / (2k + 1) for k = 14 down to 1.
+    constexpr double kSeries[] = {1.0 / 29,  -1.0 / 27, 1.0 / 25,  -1.0 / 23, 1.0 / 21,
+                                  -1.0 / 19, 1.0 / 17,  -1.0 / 15, 1.0 / 13,  -1.0 / 11,
+                                  1.0 / 9,   -1.0 / 7,  1.0 / 5,   -1.0 / 3};
+    const Doubles4 ax = absolute(x);
+    const Longs4 big = ax > 2.414213562373095;    // tan(3pi/8)
+    const Longs4 upper = ax > 0.4142135623730951; // tan(pi/8)
+    const Doubles4 one = splatD(1.0);
+    const Doubles4 numerator = big ? -one : upper ? ax - 1.0 : ax;
+    const Doubles4 denominator = big ? ax : upper ? ax + 1.0 : one;
+    const Doubles4 t = numerator / denominator;
+    const Doubles4 u = t * t;
+    const Doubles4 a = t + t * (u * polynomial(u, kSeries));
+    const Doubles4 base = big     ? splatD(std::numbers::pi / 2)
+                          : upper ? splatD(std::numbers::pi / 4)
+                                  : splatD(0.0);
+    const Doubles4 result = base + a;
+    return x < 0 ? -result : result;
+}
+
+// Sine and cosine within a relative 1e-15 for |v| up to 2^20: v less the nearest multiple k of
+// pi/2, taken off in three parts of which the first two multiply by k exactly, then the series.
+[[gnu::always_inline]] inline void sinCos4(Doubles4 v, Doubles4& sine, Doubles4& cosine) {
+    const Doubles4 magic = splatD(0x1.8p52);
+    const Doubles4 k = (v * 0x1.45f306dc9c883p-1 + magic) - magic;
+    const Doubles4 y =
+        ((v - k * 0x1.921fb544p+0) - k * 0x1.0b4611a6p-34) - k * 0x1.3198a2e037073p-69;
+    const Doubles4 z = y * y;
+    // sin y = y - y z (1/3! - z/5! + ...), cos y = 1 + z (-1/2! + z/4! - ...).
+    constexpr double kSin[] = {
+        1.0 / 1307674368000, -1.0 / 6227020800, 1.0 / 39916800, -1.0 / 362880,
+        1.0 / 5040,          -1.0 / 120,        1.0 / 6};
+    constexpr double kCos[] = {
+        1.0 / 20922789888000, -1.0 / 87178291200, 1.0 / 479001600, -1.0 / 3628800,
+        1.0 / 40320,          -1.0 / 720,         1.0 / 24,        -1.0 / 2};
+    const Doubles4 s = y - y * z * polynomial(z, kSin);
+    const Doubles4 c = 1.0 + z * polynomial(z, kCos);
+    const Longs4 quadrant = __builtin_convertvector(k, Longs4) & 3;
+    const Longs4 odd = (quadrant & 1) != 0;
+    const Doubles4 so = odd ? c : s;
+    const Doubles4 co = odd ? s : c;
+    sine = (quadrant & 2) != 0 ? -so : so;
+    cosine = ((quadrant + 1) & 2) != 0 ? -co : co;
+}
+
+[[gnu::always_inline]] inline Doubles4 widen(Floats4 v) {
+    return __builtin_convertvector(v, Doubles4);
 }
 
 // The source pixel's bytes interpolated from the four around (ifx, ify), wrapped at the edges.
@@ -239,57 +330,42 @@ inline void samplePixel(const WarpJob& j, int32_t ifx, int32_t ify, float wx0, f
     out[2] = static_cast<uint8_t>(rounded[2]);
 }
 
-struct Lookup {
-    int32_t ifx, ify;
-    float wx0, wx1, wy0, wy1;
-};
+// The weights of the two neighbours; truncation towards zero turns them round below 0.
+inline void weigh(float f, int32_t i, float& w0, float& w1) {
+    if (f >= 0) {
+        w1 = f - static_cast<float>(i);
+        w0 = 1 - w1;
+    } else {
+        w0 = static_cast<float>(i) - f;
+        w1 = 1 - w0;
+    }
+}
 
-// The stated steps for one pixel, with its arc tangent, sine and cosine.
-Lookup statedLookup(const WarpJob& j, float dx, float dy, float r) {
+// The stated lookup of one pixel, one operation at a time.
+void statedPosition(const WarpJob& j, float dx, float dy, float& fx, float& fy) {
     constexpr float kOffset = -kHalfPiF;
-    float fx = 0;
-    float fy = 0;
+    const float r = std::sqrt(dx * dx + dy * dy);
+    fx = 0;
+    fy = 0;
     if (r != 0) {
         const float theta = PointAngle(dx, dy) - r / j.amount - kOffset;
-        fx = r * std::cos(theta);
-        fy = r * std::sin(theta);
+        fx = r * cosRounded(theta);
+        fy = r * sinRounded(theta);
     }
     fx = fx + j.mid_x;
     fy = fy + j.mid_y;
-    Lookup l{static_cast<int32_t>(fx), static_cast<int32_t>(fy), 0, 0, 0, 0};
-    // The weights of the two neighbours; truncation towards zero turns them round below 0.
-    auto weigh = [](float f, int32_t i, float& w0, float& w1) {
-        if (f >= 0) {
-            w1 = f - static_cast<float>(i);
-            w0 = 1 - w1;
-        } else {
-            w0 = static_cast<float>(i) - f;
-            w1 = 1 - w0;
-        }
-    };
-    weigh(fy, l.ify, l.wy0, l.wy1);
-    weigh(fx, l.ifx, l.wx0, l.wx1);
-    return l;
 }
 
-inline Floats4 absolute(Floats4 v) {
-    return v < 0 ? -v : v;
-}
-
-// Four destination pixels at a time. The turn is applied as one rotation of (dx, dy) by
-// pi/2 - r / amount, the same angle as the direction of (dx, dy) (its PointAngle) minus
-// r / amount plus pi/2, so one sine-and-cosine replaces an arc tangent, a sine and a cosine.
-// Everything else is the stated single-precision arithmetic, lane by lane. At r = 0, dx and dy
-// are 0 and so the turned vector is, as stated.
-//
-// The stated weights jump where a lookup coordinate crosses 0 or -1 (a negative coordinate
-// weighs its cell the other way round), so there the last-bit differences of the rotation could
-// pick another pixel altogether: lookups that close to 0 or -1 take the stated steps instead.
-// Elsewhere the result is continuous and differs from the stated one by at most 1.
-void warpRows(const WarpJob& j, int32_t rowBegin, int32_t rowEnd) {
+// Four destination pixels at a time, each lane doing the stated single-precision operations in
+// the stated order, so the lookups are those of the one-pixel steps bit for bit. The arc tangent,
+// sine and cosine are computed in double precision and rounded to single precision like the
+// one-pixel functions above; a lane whose result might round the other way (a few in a million)
+// takes the one-pixel steps.
+TARNWICK_VECTOR_CLONES void warpRows(const WarpJob& j, int32_t rowBegin, int32_t rowEnd) {
     const Floats4 lanes = {0, 1, 2, 3};
     const Floats4 midX = splat(j.mid_x), midY = splat(j.mid_y), one = splat(1.0f);
     const Floats4 zero = splat(0.0f);
+    const Floats4 halfPi = splat(kHalfPiF);
     for (int32_t ty = rowBegin; ty < rowEnd; ++ty) {
         uint8_t* out = j.dst + j.dstStride * ty;
         const float dyScalar = static_cast<float>(ty) - j.mid_y;
@@ -297,10 +373,26 @@ void warpRows(const WarpJob& j, int32_t rowBegin, int32_t rowEnd) {
         for (int32_t tx0 = 0; tx0 < j.columns; tx0 += 4) {
             const Floats4 dx = (splat(static_cast<float>(tx0)) + lanes) - midX;
             const Floats4 r = sqrt4(dx * dx + dy * dy);
-            Floats4 s, c;
-            sinCos4(splat(kHalfPiF) - r / j.amount, s, c);
-            const Floats4 fx = (dx * c - dy * s) + midX;
-            const Floats4 fy = (dy * c + dx * s) + midY;
+            Ints4 sure = {-1, -1, -1, -1};
+            // PointAngle: the arc tangent of dy / dx, plus pi (added in more than single
+            // precision, then rounded) where dx < 0; +-pi/2 where dx = 0.
+            const Ints4 vertical = dx == zero;
+            const Floats4 quotient = vertical ? zero : dy / dx;
+            const Floats4 arc = roundSurely(atan4(widen(quotient)), sure);
+            const Doubles4 turned = widen(arc) + std::numbers::pi;
+            // pi's own rounding to double adds 1.3e-16, far inside the margin.
+            const Floats4 around = roundSurely(turned, sure);
+            Floats4 angle = dx < zero ? around : arc;
+            angle = vertical ? (dy > zero ? halfPi : -halfPi) : angle;
+            const Floats4 theta = (angle - r / j.amount) - (-halfPi);
+            Doubles4 s, c;
+            sinCos4(widen(theta), s, c);
+            const Floats4 cosine = roundSurely(c, sure);
+            const Floats4 sine = roundSurely(s, sure);
+            sure &= (theta < 1.0e6f) & (theta > -1.0e6f);
+            const Ints4 centre = r == zero;
+            const Floats4 fx = (centre ? zero : r * cosine) + midX;
+            const Floats4 fy = (centre ? zero : r * sine) + midY;
             const Ints4 ifx = __builtin_convertvector(fx, Ints4); // truncation
             const Ints4 ify = __builtin_convertvector(fy, Ints4);
             const Floats4 fxi = __builtin_convertvector(ifx, Floats4);
@@ -310,16 +402,17 @@ void warpRows(const WarpJob& j, int32_t rowBegin, int32_t rowEnd) {
             const Floats4 wx0 = xPositive ? one - (fx - fxi) : fxi - fx;
             const Floats4 wy1 = yPositive ? fy - fyi : one - (fyi - fy);
             const Floats4 wy0 = yPositive ? one - (fy - fyi) : fyi - fy;
-            // The rotation's error is a few units in the last place of r; this band is far wider.
-            const Floats4 band = r * 1.0e-5f + 1.0e-6f;
-            const Ints4 risky = (absolute(fx) < band) | (absolute(fx + one) < band) |
-                                (absolute(fy) < band) | (absolute(fy + one) < band);
             const int32_t count = std::min(4, j.columns - tx0);
             for (int32_t k = 0; k < count; ++k) {
                 uint8_t* pixel = out + 3 * (tx0 + k);
-                if (risky[k]) {
-                    const Lookup l = statedLookup(j, dx[k], dyScalar, r[k]);
-                    samplePixel(j, l.ifx, l.ify, l.wx0, l.wx1, l.wy0, l.wy1, pixel);
+                if (!sure[k] && !centre[k]) {
+                    float sx, sy;
+                    statedPosition(j, dx[k], dyScalar, sx, sy);
+                    const int32_t ix = static_cast<int32_t>(sx), iy = static_cast<int32_t>(sy);
+                    float a0, a1, b0, b1;
+                    weigh(sx, ix, a0, a1);
+                    weigh(sy, iy, b0, b1);
+                    samplePixel(j, ix, iy, a0, a1, b0, b1, pixel);
                 } else {
                     samplePixel(j, ifx[k], ify[k], wx0[k], wx1[k], wy0[k], wy1[k], pixel);
                 }
@@ -332,10 +425,10 @@ void warpRows(const WarpJob& j, int32_t rowBegin, int32_t rowEnd) {
 
 // One row of the blur whose two sample rows are other rows: up-left + down-left + up-right +
 // down-right, byte by byte, over the columns whose samples are both d away.
-__attribute__((target_clones("avx2", "default"))) void
-blurMiddle(uint8_t* __restrict out, const uint8_t* __restrict upLeft,
-           const uint8_t* __restrict downLeft, const uint8_t* __restrict upRight,
-           const uint8_t* __restrict downRight, size_t count) {
+TARNWICK_VECTOR_CLONES void blurMiddle(uint8_t* __restrict out, const uint8_t* __restrict upLeft,
+                                       const uint8_t* __restrict downLeft,
+                                       const uint8_t* __restrict upRight,
+                                       const uint8_t* __restrict downRight, size_t count) {
     for (size_t i = 0; i < count; ++i)
         out[i] = static_cast<uint8_t>(
             (unsigned{upLeft[i]} + downLeft[i] + upRight[i] + downRight[i]) >> 2);
@@ -370,8 +463,9 @@ int32_t ClampInt(int32_t v, int32_t lo, int32_t hi) {
 
 float PointAngle(float xt, float yt) {
     if (xt == 0) return yt > 0 ? kHalfPiF : -kHalfPiF;
-    float a = std::atan(yt / xt);
-    if (xt < 0) a = a + kPiF;
+    float a = atanRounded(yt / xt);
+    // pi to extended precision; the sum is rounded once, to the 32-bit result.
+    if (xt < 0) a = static_cast<float>(static_cast<long double>(a) + kPiL);
     return a;
 }
 

@@ -11,7 +11,8 @@ uint8_t ClampByte(int32_t v);
 // hi above hi, else lo below lo, else v (the upper bound is tested first).
 int32_t ClampInt(int32_t v, int32_t lo, int32_t hi);
 // The angle of the vector (xt, yt) in single precision, -pi/2 .. 3pi/2; +-pi/2 when xt = 0
-// (-pi/2 also for yt = 0).
+// (-pi/2 also for yt = 0). Left of the axis the 32-bit arc tangent gains pi in extended precision
+// and the sum is rounded once.
 float PointAngle(float xt, float yt);
 
 // Turns `src` by `angle` degrees (clockwise on screen) about (cx, cy) of `dst`, in double
@@ -23,7 +24,8 @@ void RotateBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t cx, int32_t cy
 
 // The radial twist: destination pixel (tx, ty) at distance r from the centre shows the source at
 // the same distance turned by a quarter turn minus r / amount radians, with wrap-around at the
-// edges, in single precision. `dst` should have the source's size; pixels outside `dst` are not
+// edges, in single precision, pixel for pixel as the one-pixel steps give it for every amount.
+// `dst` should have the source's size; pixels outside `dst` are not
 // written. amount 0 would divide by zero and changes nothing. Runs on `threads` threads (0: one
 // per core); the result does not depend on the number of threads.
 void WarpBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t amount, int threads = 0);

@@ -13,11 +13,24 @@ uint8_t refClampByte(int32_t v) {
     return v > 255 ? 255 : v < 0 ? 0 : uint8_t(v);
 }
 
+// Arc tangent, sine and cosine as extended-precision results stored to 32 bits: computed in
+// double precision and rounded once.
+float refAtan(float v) {
+    return float(std::atan(double(v)));
+}
+float refCos(float v) {
+    return float(std::cos(double(v)));
+}
+float refSin(float v) {
+    return float(std::sin(double(v)));
+}
+
 float refPointAngle(float xt, float yt) {
     const float halfPi = 1.5707964f;
     if (xt == 0) return yt > 0 ? halfPi : -halfPi;
-    float a = atanf(yt / xt);
-    if (xt < 0) a = a + 3.14159274f;
+    const float q = yt / xt;
+    float a = refAtan(q);
+    if (xt < 0) a = float((long double)a + 3.141592653589793238462643383279502884L);
     return a;
 }
 
@@ -81,8 +94,8 @@ void referenceWarp(const WorkBitmap& s, WorkBitmap& d, int32_t amount) {
                 fy = 0;
             } else {
                 const float theta = refPointAngle(dx, dy) - r / float(amount) - offset;
-                fx = r * cosf(theta);
-                fy = r * sinf(theta);
+                fx = r * refCos(theta);
+                fy = r * refSin(theta);
             }
             fx = fx + fxmid;
             fy = fy + fymid;
