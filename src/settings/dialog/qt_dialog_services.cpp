@@ -1,6 +1,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/picture_loader.h"
 #include "settings/dialog/dialog_services.h"
+#include "settings/dialog/path_text.h"
 #include "settings/dialog/tes.h"
 #include "settings/folder_search.h"
 
@@ -29,9 +30,10 @@ public:
 
     void showFile(const QString& path) {
         clear();
-        if (!isPictureName(QFileInfo(path).fileName().toStdString())) return;
+        const std::string name = pathOnDisk(path);
+        if (!isPictureName(name.substr(name.rfind('/') + 1))) return;
         try {
-            const QImage image = toQImage(*LoadPicture(path.toStdString()));
+            const QImage image = toQImage(*LoadPicture(name));
             if (image.isNull()) return;
             setPixmap(
                 QPixmap::fromImage(image.width() > kSide || image.height() > kSide
@@ -93,7 +95,8 @@ QtDialogServices::openPictures(const std::string& filter, const std::string& sta
     for (const std::string& f : toQtFilters(filter)) filters << QString::fromStdString(f);
     dialog.setNameFilters(filters);
     if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());
-    if (!startDir.empty()) dialog.setDirectory(QString::fromStdString(startDir));
+    if (!startDir.empty())
+        dialog.setDirectory(QFile::decodeName(nearestTextFolder(startDir).c_str()));
 
     auto* preview = new PicturePreview(&dialog);
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
@@ -103,15 +106,15 @@ QtDialogServices::openPictures(const std::string& filter, const std::string& sta
 
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     std::vector<std::string> files;
-    for (const QString& f : dialog.selectedFiles()) files.push_back(f.toStdString());
+    for (const QString& f : dialog.selectedFiles()) files.push_back(pathOnDisk(f));
     return files;
 }
 
 std::optional<std::string> QtDialogServices::browseFolder(const std::string& start) {
-    const QString folder =
-        QFileDialog::getExistingDirectory(parent_, QString(), QString::fromStdString(start));
+    const QString folder = QFileDialog::getExistingDirectory(
+        parent_, QString(), QFile::decodeName(nearestTextFolder(start).c_str()));
     if (folder.isEmpty()) return std::nullopt;
-    return folder.toStdString();
+    return pathOnDisk(folder);
 }
 
 bool QtDialogServices::confirm(const std::string& title, const std::string& text) {

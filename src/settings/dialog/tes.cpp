@@ -4,12 +4,12 @@
 #include "imaging/bitmap.h"
 #include "imaging/picture_loader.h"
 #include "settings/dialog/controls.h"
+#include "settings/dialog/path_text.h"
 #include "settings/stored_props.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QItemSelectionModel>
@@ -47,10 +47,10 @@ QLocale intervalLocale() {
 }
 
 QString fromPath(const std::string& path) {
-    return QString::fromStdString(path);
+    return pathToText(path);
 }
 std::string toPath(const QString& path) {
-    return path.toStdString();
+    return textToPath(path);
 }
 
 // Sets an override cursor for as long as it lives.
@@ -377,12 +377,15 @@ void TfrmConfig::JvDirectoryEdit1Drop(const QStringList& paths) {
     if (paths.isEmpty()) return;
     const QString first = paths.front();
     // A file stands for the folder that holds it.
-    const QString folder =
-        platform_.files.folderExists(toPath(first)) ? first : QFileInfo(first).absolutePath();
-    if (folder == JvDirectoryEdit1->text())
+    std::string folder = toPath(first);
+    if (!platform_.files.folderExists(folder)) {
+        const size_t slash = folder.rfind('/');
+        folder = slash == 0 ? "/" : folder.substr(0, slash == std::string::npos ? 0 : slash);
+    }
+    if (fromPath(folder) == JvDirectoryEdit1->text())
         JvDirectoryEdit1Change();
     else
-        JvDirectoryEdit1->setText(folder);
+        JvDirectoryEdit1->setText(fromPath(folder));
 }
 
 void TfrmConfig::JvDirectoryEdit1Change() {
@@ -508,14 +511,14 @@ void TfrmConfig::done(int /*result*/) {
 
 void TfrmConfig::listAppend(const QString& name) {
     ListBox1->addItem(name);
-    ++listIndex_[name.toCaseFolded()];
+    ++listIndex_[pathKey(name)];
 }
 
 void TfrmConfig::listRemove(int row) {
     const QSignalBlocker blocker(ListBox1);
     std::unique_ptr<QListWidgetItem> item(ListBox1->takeItem(row));
     if (!item) return;
-    const QString key = item->text().toCaseFolded();
+    const QString key = pathKey(item->text());
     auto it = listIndex_.find(key);
     if (it != listIndex_.end() && --it.value() <= 0) listIndex_.erase(it);
     ListBox1->clearSelection();
@@ -530,7 +533,7 @@ void TfrmConfig::listReplace(const QStringList& names) {
 }
 
 bool TfrmConfig::listContains(const QString& name) const {
-    return listIndex_.contains(name.toCaseFolded());
+    return listIndex_.contains(pathKey(name));
 }
 
 void TfrmConfig::selectRow(int row) {
