@@ -173,6 +173,8 @@ TfrmConfig::TfrmConfig(platform::Platform& platform, const std::string& executab
             [this](const QStringList& paths) { JvDirectoryEdit1Drop(paths); });
     connect(JvDirectoryEdit1->folderEdit(), &QLineEdit::textChanged, this,
             [this] { JvDirectoryEdit1Change(); });
+    // Text that reaches the field without focus (a drop) is checked when the dialog closes.
+    connect(fEdit, &QLineEdit::textEdited, this, [this] { inFEdit_ = true; });
     connect(Image1, &TFlickerlessImage::mouseWheel, this, [this] { Image1MouseWheel(); });
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
     JvSearchFiles1.onFindFile = [this](const std::string& name) { JvSearchFiles1FindFile(name); };
@@ -442,6 +444,7 @@ double TfrmConfig::fEditValue() const {
 
 void TfrmConfig::setFEditValue(double value) {
     fEdit->setText(dialogLocale().toString(value, 'g', 15));
+    if (!inFEdit_) LastValidZoom = value;
 }
 
 void TfrmConfig::fEditEnter() {
@@ -466,8 +469,9 @@ void TfrmConfig::Image1MouseWheel() {
 
 bool TfrmConfig::eventFilter(QObject* watched, QEvent* event) {
     if (watched == fEdit) {
-        if (event->type() == QEvent::FocusIn &&
-            isFieldFocusChange(static_cast<QFocusEvent*>(event)))
+        // Entering counts however the focus arrives: a click that also activates the window
+        // gives the field its focus with the activation's reason.
+        if (event->type() == QEvent::FocusIn && !inFEdit_)
             fEditEnter();
         else if (event->type() == QEvent::FocusOut && inFEdit_ &&
                  isFieldFocusChange(static_cast<QFocusEvent*>(event)))
