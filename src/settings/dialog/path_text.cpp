@@ -52,6 +52,7 @@ bool isUtf8(std::string_view s) {
 } // namespace
 
 QString pathToText(std::string_view path) {
+    if (isUtf8(path)) return QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
     QString text;
     text.reserve(static_cast<qsizetype>(path.size()));
     for (size_t p = 0; p < path.size();) {

@@ -142,6 +142,7 @@ TfrmConfig::TfrmConfig(platform::Platform& platform, const std::string& executab
     ListBox1 = new QListWidget(Panel3);
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new TFixedHeightDelegate(kItemHeight, ListBox1));
     rgDesktopSettings = new TRadioGroup("Desktop Settings",
                                         {"Normal", "Rotated 90", "Rotated 180", "Rotated 270",
                                          "Warped (slow initialization)", "Blurred Vision"},
@@ -200,6 +201,7 @@ void TfrmConfig::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return; // restored by the window manager: no new show
     closed_ = false;
+    lastLoadError_.clear();
     if (const QScreen* s = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(s->geometry().center());
@@ -346,7 +348,7 @@ void TfrmConfig::ListBox1Click() {
             loadPreview(CurrentPicture);
             JvComboEdit1->setText(CurrentPicture);
         } catch (const std::exception& e) {
-            services_.showError(e.what());
+            services_.showError(errorText(e));
         }
     }
 }

@@ -52,10 +52,15 @@ void TfrmConfig::LoadStoredProps() {
     try {
         JvFormStorage1->LoadStoredProps();
     } catch (const std::exception& e) {
-        // Whatever was read before the failure is shown; the set counts as not loaded.
+        // Whatever was read before the failure is shown; the set counts as not loaded. The
+        // reload on activation meets the same damage: it is reported once per showing.
         modelToControls(*model_);
-        services_.showError(e.what());
+        const std::string text = errorText(e);
+        if (text != lastLoadError_) services_.showError(text);
+        lastLoadError_ = text;
+        return;
     }
+    lastLoadError_.clear();
 }
 
 void TfrmConfig::SaveStoredProps() {
@@ -64,7 +69,7 @@ void TfrmConfig::SaveStoredProps() {
     try {
         JvFormStorage1->SaveStoredProps();
     } catch (const std::exception& e) {
-        services_.showError(e.what());
+        services_.showError(errorText(e));
     }
 }
 
