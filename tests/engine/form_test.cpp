@@ -56,6 +56,21 @@ TEST(SaverForm, AFailingDialogStillMarksTheConfigurationDone) {
     EXPECT_TRUE(world.module.ConfigDone);
 }
 
+// FormCreate seeds the generator again, but only in saver mode; it runs after the mode event,
+// which is what tells it the mode (a reseed before it would show in the other two modes).
+TEST(SaverForm, FormCreateReseedsOnlyTheFullScreenSaver) {
+    const std::pair<const char*, int> cases[] = {{"/s", 1}, {"/p", 0}, {"/c", 0}};
+    for (const auto& [mode, reseeds] : cases) {
+        EngineWorld world;
+        world.module.startUp({mode});
+        const int before = world.module.random.clockSeedings();
+        FormServices services{world.platform, world.window, {mode}, [] {}, [] {}};
+        TForm1 form(world.module, services);
+        EXPECT_EQ(world.module.random.clockSeedings() - before, reseeds) << mode;
+        form.FormClose();
+    }
+}
+
 TEST(SaverForm, AnActiveTimerIsNotTouchedByAModeEvent) {
     EngineWorld world;
     TForm1& form = world.start({"/s"});
