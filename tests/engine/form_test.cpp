@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace tarnwick {
@@ -69,6 +70,23 @@ TEST(SaverForm, FormCreateReseedsOnlyTheFullScreenSaver) {
         EXPECT_EQ(world.module.random.clockSeedings() - before, reseeds) << mode;
         form.FormClose();
     }
+}
+
+// The program ends by destroying its form: that alone must give the system back its screen
+// saver and the user their cursor.
+TEST(SaverForm, DestroyingTheFullScreenFormLiftsTheSaverFlagAndShowsTheCursor) {
+    EngineWorld world;
+    TForm1& form = world.start({"/s"});
+    form.FormClose();
+    auto after = [&](const char* entry) {
+        return std::count(world.log.begin(), world.log.end(), entry);
+    };
+    ASSERT_EQ(after("saverRunning:1"), 1);
+    ASSERT_EQ(after("showCursor:0"), 1);
+    world.log.clear();
+    world.form.reset();
+    EXPECT_EQ(after("saverRunning:0"), 1);
+    EXPECT_EQ(after("showCursor:1"), 1);
 }
 
 TEST(SaverForm, AnActiveTimerIsNotTouchedByAModeEvent) {
