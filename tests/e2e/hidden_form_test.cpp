@@ -11,6 +11,7 @@
 #include <set>
 
 // Xlib last: its macros (None, Bool...) clash with Qt's names.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -21,8 +22,8 @@ using testing::OtherClient;
 using testing::pumpUntil;
 using testing::runTool;
 
-// Watches every top-level window created on the server from now on: its title, and whether it
-// was ever mapped, itself or in the frame the window manager put it in.
+// Watches every top-level window created on the server from now on: its title, its process,
+// and whether it was ever mapped, itself or in the frame the window manager put it in.
 class MapWatcher {
 public:
     // Windows may be gone by the time they are asked about: such errors are expected.
@@ -41,44 +42,60 @@ public:
             XNextEvent(d, &e);
             if (e.type == CreateNotify && e.xcreatewindow.parent == x_.root()) {
                 XSelectInput(d, e.xcreatewindow.window, StructureNotifyMask | PropertyChangeMask);
-                readTitle(e.xcreatewindow.window);
+                readInfo(e.xcreatewindow.window);
             } else if (e.type == PropertyNotify) {
-                readTitle(e.xproperty.window);
+                readInfo(e.xproperty.window);
             } else if (e.type == ReparentNotify) {
                 // The manager frames a client when it asks to be mapped; the frame maps then.
-                readTitle(e.xreparent.window);
+                readInfo(e.xreparent.window);
                 frames_[e.xreparent.window] = e.xreparent.parent;
             } else if (e.type == MapNotify) {
-                readTitle(e.xmap.window);
+                readInfo(e.xmap.window);
                 mapped_.insert(e.xmap.window);
             }
         }
     }
-    // The title of every window mapped so far ("?" when it was gone before it could be read);
-    // a frame stands for the client in it.
-    std::set<std::string> mappedTitles() const {
+    // The title of every window of process `pid` mapped so far ("?" when it was gone before
+    // it could be read); a frame stands for the client in it.
+    std::set<std::string> mappedTitles(long pid) const {
         std::map<unsigned long, unsigned long> clientOf;
         for (const auto& [client, frame] : frames_) clientOf[frame] = client;
         std::set<std::string> result;
         for (unsigned long w : mapped_) {
             const auto c = clientOf.find(w);
-            const auto t = titles_.find(c == clientOf.end() ? w : c->second);
+            const unsigned long client = c == clientOf.end() ? w : c->second;
+            const auto owner = pids_.find(client);
+            if (owner == pids_.end() || owner->second != pid) continue;
+            const auto t = titles_.find(client);
             result.insert(t == titles_.end() ? "?" : t->second);
         }
         return result;
     }
 
 private:
-    void readTitle(unsigned long w) {
+    void readInfo(unsigned long w) {
         XTextProperty text{};
         if (XGetWMName(x_.display(), w, &text) != 0 && text.value != nullptr) {
             titles_[w] = std::string(reinterpret_cast<const char*>(text.value), text.nitems);
             XFree(text.value);
         }
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        const Atom pidAtom = XInternAtom(x_.display(), "_NET_WM_PID", False);
+        if (XGetWindowProperty(x_.display(), w, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                               &count, &after, &data) == Success &&
+            data != nullptr) {
+            if (format == 32 && count == 1) pids_[w] = *reinterpret_cast<const long*>(data);
+            XFree(data);
+        }
     }
+
     OtherClient& x_;
     XErrorHandler oldHandler_;
     std::map<unsigned long, std::string> titles_;
+    std::map<unsigned long, long> pids_;
     std::set<unsigned long> mapped_;
     std::map<unsigned long, unsigned long> frames_; // client -> the manager's frame
 };
@@ -111,10 +128,11 @@ protected:
 TEST_F(HiddenFormTest, ConfigurationShowsTheDialogOnly) {
     const Profile profile(16, 16, [](int, int) { return 0x102030u; });
     Saver saver(profile, {"/c"});
+    const long pid = saver.processId();
     ASSERT_TRUE(pumpUntil(
         [&] {
             watcher->poll();
-            return watcher->mappedTitles().count("Tarnwick Settings") > 0;
+            return watcher->mappedTitles(pid).count("Tarnwick Settings") > 0;
         },
         10000))
         << saver.errorOutput();
@@ -130,12 +148,13 @@ TEST_F(HiddenFormTest, ConfigurationShowsTheDialogOnly) {
     watcher->poll();
     EXPECT_EQ(saver.exitCode(), 0) << saver.errorOutput();
     // Only the dialog: the form, mapped even for a moment, would be a second title here.
-    EXPECT_EQ(watcher->mappedTitles(), std::set<std::string>{"Tarnwick Settings"});
+    EXPECT_EQ(watcher->mappedTitles(pid), std::set<std::string>{"Tarnwick Settings"});
 }
 
 TEST_F(HiddenFormTest, PasswordRequestShowsNothing) {
     const Profile profile(16, 16, [](int, int) { return 0x102030u; });
     Saver saver(profile, {"/a", "0"});
+    const long pid = saver.processId();
     ASSERT_TRUE(pumpUntil(
         [&] {
             watcher->poll();
@@ -144,7 +163,7 @@ TEST_F(HiddenFormTest, PasswordRequestShowsNothing) {
         10000));
     watcher->poll();
     EXPECT_EQ(saver.exitCode(), 0) << saver.errorOutput();
-    EXPECT_TRUE(watcher->mappedTitles().empty());
+    EXPECT_TRUE(watcher->mappedTitles(pid).empty());
 }
 
 } // namespace

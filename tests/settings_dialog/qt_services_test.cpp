@@ -47,6 +47,7 @@ TEST_F(QtServicesTest, OpenDialogGivesTheChosenFilesAndPreviewsThem) {
     const std::string notes = file("notes.txt");
     QStringList filters, pictures, everything;
     bool multiple = false, previewShown = false, notesPreviewEmpty = false;
+    // The filter's texts as given, each listing what its patterns match.
     whenOpen<QFileDialog>([&](QFileDialog& dialog) {
         filters = dialog.nameFilters();
         (void)QTest::qWaitFor([&] { return listed(dialog).size() == 2; });
@@ -58,6 +59,11 @@ TEST_F(QtServicesTest, OpenDialogGivesTheChosenFilesAndPreviewsThem) {
         emit types->textActivated(types->currentText());
         (void)QTest::qWaitFor([&] { return listed(dialog).size() == 3; });
         everything = listed(dialog);
+        dialog.reject();
+    });
+    EXPECT_FALSE(services.openPictures(kOpenPictureFilter, path("")).has_value());
+
+    whenOpen<QFileDialog>([&](QFileDialog& dialog) {
         multiple = dialog.fileMode() == QFileDialog::ExistingFiles;
         emit dialog.currentChanged(QString::fromStdString(a));
         for (QLabel* label : dialog.findChildren<QLabel*>())
@@ -82,9 +88,6 @@ TEST_F(QtServicesTest, OpenDialogGivesTheChosenFilesAndPreviewsThem) {
     EXPECT_TRUE(multiple);
     EXPECT_TRUE(previewShown);
     EXPECT_TRUE(notesPreviewEmpty);
-
-    whenOpen<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
-    EXPECT_FALSE(services.openPictures(kOpenPictureFilter, path("")).has_value());
 }
 
 TEST_F(QtServicesTest, QuestionBoxShowsTheLinesAndAnswersBothWays) {
