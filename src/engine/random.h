@@ -9,6 +9,8 @@ public:
     explicit Random(uint64_t seed = 0) : state_(seed) {}
     void seed(uint64_t seed) { state_ = seed; }
     void seedFromClock();
+    // How often the generator was seeded from the clock.
+    int clockSeedings() const { return clockSeedings_; }
 
     int32_t operator()(int32_t n) {
         if (n <= 0) return 0;
@@ -27,6 +29,7 @@ private:
         return static_cast<uint32_t>((z ^ (z >> 31)) >> 32);
     }
     uint64_t state_;
+    int clockSeedings_ = 0;
 };
 
 } // namespace tarnwick

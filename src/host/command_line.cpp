@@ -15,9 +15,7 @@ char SwitchLetter(const std::vector<std::string>& args) {
 
 std::optional<int32_t> ParseInt32(const std::string& text) {
     size_t i = 0;
-    while (i < text.size() &&
-           (text[i] == ' ' || (static_cast<unsigned char>(text[i]) < 32 && text[i] != 0)))
-        ++i;
+    while (i < text.size() && text[i] == ' ') ++i; // blanks only: a tab or newline is no number
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 

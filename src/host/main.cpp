@@ -34,8 +34,11 @@ std::vector<std::string> commandLine(int argc, char** argv) {
     return args;
 }
 
+bool terminationRequested = false;
+
 void requestTermination() {
     // Posted: it takes effect only when the message loop reaches it.
+    terminationRequested = true;
     QMetaObject::invokeMethod(
         qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
@@ -79,7 +82,9 @@ int main(int argc, char** argv) {
         // The start-up instance stays hidden and never touches the store.
         TfrmConfig hiddenConfig(platform, executable);
 
-        if (!formWindow->visible()) formWindow->show();
+        // Configuration and password requests have already asked to end: their form would
+        // only flash on the screen (a window manager pulls an off-screen window back into view).
+        if (!terminationRequested && !formWindow->visible()) formWindow->show();
         const int rc = app.exec();
         form.FormClose();
         return rc;

@@ -51,6 +51,7 @@ public:
     // Waits for the program's end; false when it has not ended in time.
     bool waitForExit(int timeoutMs);
     int exitCode() const;
+    long processId() const { return static_cast<long>(process_.processId()); }
     bool crashed() const { return process_.exitStatus() != QProcess::NormalExit; }
     std::string errorOutput() { return process_.readAllStandardError().toStdString(); }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace tarnwick {
@@ -54,6 +55,38 @@ TEST(SaverForm, AFailingDialogStillMarksTheConfigurationDone) {
                           [] { throw std::runtime_error("dialog failed"); }};
     EXPECT_THROW(TForm1(world.module, services), std::runtime_error);
     EXPECT_TRUE(world.module.ConfigDone);
+}
+
+// FormCreate seeds the generator again, but only in saver mode; it runs after the mode event,
+// which is what tells it the mode (a reseed before it would show in the other two modes).
+TEST(SaverForm, FormCreateReseedsOnlyTheFullScreenSaver) {
+    const std::pair<const char*, int> cases[] = {{"/s", 1}, {"/p", 0}, {"/c", 0}};
+    for (const auto& [mode, reseeds] : cases) {
+        EngineWorld world;
+        world.module.startUp({mode});
+        const int before = world.module.random.clockSeedings();
+        FormServices services{world.platform, world.window, {mode}, [] {}, [] {}};
+        TForm1 form(world.module, services);
+        EXPECT_EQ(world.module.random.clockSeedings() - before, reseeds) << mode;
+        form.FormClose();
+    }
+}
+
+// The program ends by destroying its form: that alone must give the system back its screen
+// saver and the user their cursor.
+TEST(SaverForm, DestroyingTheFullScreenFormLiftsTheSaverFlagAndShowsTheCursor) {
+    EngineWorld world;
+    TForm1& form = world.start({"/s"});
+    form.FormClose();
+    auto after = [&](const char* entry) {
+        return std::count(world.log.begin(), world.log.end(), entry);
+    };
+    ASSERT_EQ(after("saverRunning:1"), 1);
+    ASSERT_EQ(after("showCursor:0"), 1);
+    world.log.clear();
+    world.form.reset();
+    EXPECT_EQ(after("saverRunning:0"), 1);
+    EXPECT_EQ(after("showCursor:1"), 1);
 }
 
 TEST(SaverForm, AnActiveTimerIsNotTouchedByAModeEvent) {

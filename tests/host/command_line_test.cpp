@@ -49,7 +49,11 @@ INSTANTIATE_TEST_SUITE_P(
                     HandleCase{"", std::nullopt}, HandleCase{"-", std::nullopt},
                     HandleCase{"$", std::nullopt}, HandleCase{"0x", std::nullopt},
                     HandleCase{"$G1", std::nullopt}, HandleCase{"1.5", std::nullopt},
-                    HandleCase{"0", 0}, HandleCase{"007", 7}));
+                    HandleCase{"0", 0}, HandleCase{"007", 7}, HandleCase{"\t1234", std::nullopt},
+                    HandleCase{"\n1234", std::nullopt},
+                    HandleCase{" \x01"
+                               "1",
+                               std::nullopt}));
 
 TEST(HandleArgumentTest, UsesTheDefaultWhenMissingOrMalformed) {
     EXPECT_EQ(HandleArgument({"/p"}, -1), -1);

@@ -20,6 +20,11 @@ TEST_F(DialogTest, DuplicatesInAnyLetterCaseAreAddedOnce) {
         d.AddListBoxItem(QString::fromUtf8(name));
     EXPECT_EQ(listEntries(), QStringList({"/p/Photo.jpg", "/p/Photo.jpg ",
                                           QString::fromUtf8("/p/\xc3\xa4.bmp"), "/q/Photo.jpg"}));
+    // Entries keep their height whatever the font.
+    d.ListBox1->setFont(QFont("Sans", 20));
+    d.ListBox1->doItemsLayout();
+    for (int row = 0; row < d.ListBox1->count(); ++row)
+        EXPECT_EQ(d.ListBox1->visualItemRect(d.ListBox1->item(row)).height(), 13);
 
     // The look-up follows deletions: a deleted entry can be added again, in any case.
     {

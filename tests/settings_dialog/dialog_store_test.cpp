@@ -154,23 +154,34 @@ TEST_F(DialogTest, LaterActivationKeepsTheEdits) {
     EXPECT_TRUE(d.ListBox1->isVisible());
 }
 
-TEST_F(DialogTest, StoreFailuresAreReportedAndTheDialogStillCloses) {
+TEST_F(DialogTest, StoreFailuresAreReportedWithTheirCauseAndTheDialogStillCloses) {
     TfrmConfig& d = show();
-    registry.commitFailure = "disk full";
+    registry.commitFailure = "No space left on device";
     d.close();
     EXPECT_FALSE(d.isVisible());
-    ASSERT_EQ(services.errors.size(), 1u);
-    EXPECT_FALSE(services.errors[0].empty());
+    EXPECT_EQ(services.errors,
+              std::vector<std::string>{"Failed to create key Software\\Tarnwick\\TfrmConfig\n"
+                                       "No space left on device"});
     EXPECT_FALSE(registry.tree.keyExists("Software\\Tarnwick\\TfrmConfig"));
 
-    // A store that cannot be read: reported at the show, and nothing is written at the close.
+    // A settings folder that cannot be locked: the key cannot be created, and why.
     services.errors.clear();
     registry.commitFailure.reset();
+    registry.lockFailure = "cannot lock the settings: Permission denied";
+    registry.tree = {};
+    show();
+    ASSERT_FALSE(services.errors.empty());
+    EXPECT_EQ(services.errors[0], "Failed to create key Software\\Tarnwick\n"
+                                  "cannot lock the settings: Permission denied");
+
+    // A store that cannot be read: reported once for the show and its activation, and nothing
+    // is written at the close.
+    services.errors.clear();
+    registry.lockFailure.reset();
     registry.unreadable = "The settings file cannot be read";
     const int commits = registry.commits;
     show();
-    ASSERT_FALSE(services.errors.empty());
-    EXPECT_EQ(services.errors[0], "The settings file cannot be read");
+    EXPECT_EQ(services.errors, std::vector<std::string>{"The settings file cannot be read"});
     dialog->close();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(registry.commits, commits);
@@ -205,13 +216,16 @@ TEST(PreviewPicture, KeepsEveryChannelInPlace) {
     EXPECT_TRUE(toQImage(WorkBitmap()).isNull());
 }
 
-TEST(OpenDialogFilter, BecomesQtsFilterList) {
-    EXPECT_EQ(
-        toQtFilters(kOpenPictureFilter),
-        (std::vector<std::string>{"All (*.jpg *.jpeg *.bmp)", "JPEG Image File (*.jpg)",
-                                  "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)", "All Files (*)"}));
-    EXPECT_EQ(toQtFilters("Text|*.txt"), std::vector<std::string>{"Text (*.txt)"});
-    EXPECT_TRUE(toQtFilters("dangling").empty());
+TEST(OpenDialogFilter, SplitsIntoShownTextsAndPatterns) {
+    const std::vector<OpenFilter> entries = parseOpenFilter(kOpenPictureFilter);
+    std::vector<std::string> shown;
+    for (const OpenFilter& e : entries) shown.push_back(e.description);
+    EXPECT_EQ(shown, (std::vector<std::string>{
+                         "All (*.jpg;*.jpeg;*.bmp)", "JPEG Image File (*.jpg)",
+                         "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)", "All Files (*.*)"}));
+    EXPECT_EQ(entries[0].patterns, (std::vector<std::string>{"*.jpg", "*.jpeg", "*.bmp"}));
+    EXPECT_EQ(entries[4].patterns, std::vector<std::string>{"*.*"});
+    EXPECT_TRUE(parseOpenFilter("dangling").empty());
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -24,19 +26,49 @@ template <typename Window, typename Answer> void whenOpen(Answer answer) {
 
 class QtServicesTest : public DialogTest {};
 
+// The names the file dialog lists (and lets the user choose) in its current folder.
+QStringList listed(QFileDialog& dialog) {
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (model == nullptr) return {};
+    const QModelIndex folder = model->index(dialog.directory().absolutePath());
+    QStringList names;
+    for (int row = 0; row < model->rowCount(folder); ++row) {
+        const QModelIndex item = model->index(row, 0, folder);
+        if (model->flags(item) & Qt::ItemIsEnabled) names << item.data().toString();
+    }
+    names.sort();
+    return names;
+}
+
 TEST_F(QtServicesTest, OpenDialogGivesTheChosenFilesAndPreviewsThem) {
     const std::string a = picture("a.bmp", 30, 20, 0, 0, 255);
     const std::string b = picture("b.bmp", 4, 4);
     QtDialogServices services(nullptr);
-    QStringList filters;
+    const std::string notes = file("notes.txt");
+    QStringList filters, pictures, everything;
     bool multiple = false, previewShown = false, notesPreviewEmpty = false;
+    // The filter's texts as given, each listing what its patterns match.
     whenOpen<QFileDialog>([&](QFileDialog& dialog) {
         filters = dialog.nameFilters();
+        (void)QTest::qWaitFor([&] { return listed(dialog).size() == 2; });
+        pictures = listed(dialog);
+        auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+        ASSERT_NE(types, nullptr);
+        types->setCurrentIndex(4); // as the user picks "All Files"
+        emit types->activated(4);
+        emit types->textActivated(types->currentText());
+        (void)QTest::qWaitFor([&] { return listed(dialog).size() == 3; });
+        everything = listed(dialog);
+        dialog.reject();
+    });
+    EXPECT_FALSE(services.openPictures(kOpenPictureFilter, path("")).has_value());
+
+    whenOpen<QFileDialog>([&](QFileDialog& dialog) {
         multiple = dialog.fileMode() == QFileDialog::ExistingFiles;
         emit dialog.currentChanged(QString::fromStdString(a));
         for (QLabel* label : dialog.findChildren<QLabel*>())
             if (!label->pixmap().isNull()) previewShown = label->pixmap().size() == QSize(30, 20);
-        emit dialog.currentChanged(QString::fromStdString(file("notes.txt")));
+        emit dialog.currentChanged(QString::fromStdString(notes));
         notesPreviewEmpty = true;
         for (QLabel* label : dialog.findChildren<QLabel*>())
             if (!label->pixmap().isNull()) notesPreviewEmpty = false;
@@ -49,14 +81,13 @@ TEST_F(QtServicesTest, OpenDialogGivesTheChosenFilesAndPreviewsThem) {
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, (std::vector<std::string>{b, a}));
     EXPECT_EQ(filters,
-              QStringList({"All (*.jpg *.jpeg *.bmp)", "JPEG Image File (*.jpg)",
-                           "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)", "All Files (*)"}));
+              QStringList({"All (*.jpg;*.jpeg;*.bmp)", "JPEG Image File (*.jpg)",
+                           "JPEG Image File (*.jpeg)", "Bitmaps (*.bmp)", "All Files (*.*)"}));
+    EXPECT_EQ(pictures, QStringList({"a.bmp", "b.bmp"}));
+    EXPECT_EQ(everything, QStringList({"a.bmp", "b.bmp", "notes.txt"}));
     EXPECT_TRUE(multiple);
     EXPECT_TRUE(previewShown);
     EXPECT_TRUE(notesPreviewEmpty);
-
-    whenOpen<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
-    EXPECT_FALSE(services.openPictures(kOpenPictureFilter, path("")).has_value());
 }
 
 TEST_F(QtServicesTest, QuestionBoxShowsTheLinesAndAnswersBothWays) {
@@ -78,6 +109,19 @@ TEST_F(QtServicesTest, QuestionBoxShowsTheLinesAndAnswersBothWays) {
         EXPECT_TRUE(okIsDefault);
         EXPECT_TRUE(escapeIsCancel);
     }
+}
+
+TEST_F(QtServicesTest, ErrorBoxCarriesTheApplicationTitle) {
+    QtDialogServices services(nullptr);
+    QString title, text;
+    whenOpen<QMessageBox>([&](QMessageBox& box) {
+        title = box.windowTitle();
+        text = box.text();
+        box.button(QMessageBox::Ok)->click();
+    });
+    services.showError("Failed to set data for 'FormVersion'\nNo space left on device");
+    EXPECT_EQ(title, "Tarnwick Screensaver");
+    EXPECT_EQ(text, "Failed to set data for 'FormVersion'\nNo space left on device");
 }
 
 } // namespace

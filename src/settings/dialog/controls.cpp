@@ -1,9 +1,10 @@
 #include "settings/dialog/controls.h"
 
+#include "settings/dialog/path_text.h"
+
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QRadioButton>
@@ -128,7 +129,7 @@ void TFolderLineEdit::dragMoveEvent(QDragMoveEvent* event) {
 void TFolderLineEdit::dropEvent(QDropEvent* event) {
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) paths << url.toLocalFile();
+        if (url.isLocalFile()) paths << pathToText(urlToPath(url));
     if (paths.isEmpty()) {
         event->ignore();
         return;

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QWidget>
 
@@ -82,6 +83,19 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+};
+
+// Item views draw their entries at one fixed height.
+class TFixedHeightDelegate : public QStyledItemDelegate {
+public:
+    TFixedHeightDelegate(int height, QObject* parent)
+        : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), height_};
+    }
+
+private:
+    int height_;
 };
 
 class TDirectoryEdit : public TButtonEdit {

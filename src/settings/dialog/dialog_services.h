@@ -1,6 +1,7 @@
 #pragma once
 // What the settings dialog asks of the user outside its own window: the file and folder
 // choosers, the question box, the error box and the beep. Tests put their own answers here.
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +9,12 @@
 class QWidget;
 
 namespace tarnwick {
+
+// The application's title: the caption of its standard error box.
+inline constexpr const char* kApplicationTitle = "Tarnwick Screensaver";
+
+// An error's message with the reason behind it on the lines below, one nested cause a line.
+std::string errorText(const std::exception& error);
 
 class DialogServices {
 public:
@@ -41,9 +48,12 @@ private:
     QWidget* parent_;
 };
 
-// "Name|*.a;*.b|Other|*.c" as Qt's filter list: "Name (*.a *.b)", "Other (*.c)". A description
-// that already shows its patterns in parentheses gets them replaced, so Qt reads the patterns
-// from the second part only.
-std::vector<std::string> toQtFilters(const std::string& filter);
+// One entry of a filter "Description|*.a;*.b|Other|*.c": the text shown for it and the
+// patterns it matches.
+struct OpenFilter {
+    std::string description;
+    std::vector<std::string> patterns;
+};
+std::vector<OpenFilter> parseOpenFilter(const std::string& filter);
 
 } // namespace tarnwick

@@ -1,13 +1,14 @@
 #include "imaging/bitmap.h"
 #include "imaging/picture_loader.h"
 #include "settings/dialog/dialog_services.h"
+#include "settings/dialog/path_text.h"
 #include "settings/dialog/tes.h"
 #include "settings/folder_search.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -29,9 +30,10 @@ public:
 
     void showFile(const QString& path) {
         clear();
-        if (!isPictureName(QFileInfo(path).fileName().toStdString())) return;
+        const std::string name = pathOnDisk(path);
+        if (!isPictureName(name.substr(name.rfind('/') + 1))) return;
         try {
-            const QImage image = toQImage(*LoadPicture(path.toStdString()));
+            const QImage image = toQImage(*LoadPicture(name));
             if (image.isNull()) return;
             setPixmap(
                 QPixmap::fromImage(image.width() > kSide || image.height() > kSide
@@ -49,7 +51,18 @@ private:
 
 } // namespace
 
-std::vector<std::string> toQtFilters(const std::string& filter) {
+std::string errorText(const std::exception& error) {
+    std::string text = error.what();
+    try {
+        std::rethrow_if_nested(error);
+    } catch (const std::exception& cause) {
+        text += '\n' + errorText(cause);
+    } catch (...) {
+    }
+    return text;
+}
+
+std::vector<OpenFilter> parseOpenFilter(const std::string& filter) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (;;) {
@@ -59,26 +72,19 @@ std::vector<std::string> toQtFilters(const std::string& filter) {
         if (bar == std::string::npos) break;
         start = bar + 1;
     }
-    std::vector<std::string> result;
+    std::vector<OpenFilter> result;
     for (size_t i = 0; i + 1 < parts.size(); i += 2) {
-        std::string description = parts[i];
-        // Qt reads the patterns from the parentheses at the end: put the real ones there.
-        const size_t open = description.rfind('(');
-        if (open != std::string::npos && description.back() == ')') description.erase(open);
-        while (!description.empty() && description.back() == ' ') description.pop_back();
-        std::string patterns;
-        size_t p = 0;
+        OpenFilter entry{parts[i], {}};
         const std::string& list = parts[i + 1];
-        for (;;) {
+        for (size_t p = 0;;) {
             const size_t semi = list.find(';', p);
             std::string pattern =
                 list.substr(p, semi == std::string::npos ? std::string::npos : semi - p);
-            if (pattern == "*.*") pattern = "*"; // every file, with or without a dot
-            if (!pattern.empty()) patterns += (patterns.empty() ? "" : " ") + pattern;
+            if (!pattern.empty()) entry.patterns.push_back(std::move(pattern));
             if (semi == std::string::npos) break;
             p = semi + 1;
         }
-        result.push_back(description + " (" + patterns + ")");
+        result.push_back(std::move(entry));
     }
     return result;
 }
@@ -89,11 +95,30 @@ QtDialogServices::openPictures(const std::string& filter, const std::string& sta
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt shows each description as given but reads a filter's patterns from its parentheses,
+    // split at spaces only: the file model gets each entry's own patterns instead.
+    const std::vector<OpenFilter> entries = parseOpenFilter(filter);
     QStringList filters;
-    for (const std::string& f : toQtFilters(filter)) filters << QString::fromStdString(f);
+    QList<QStringList> patterns;
+    for (const OpenFilter& entry : entries) {
+        filters << QString::fromStdString(entry.description);
+        QStringList list;
+        for (const std::string& pattern : entry.patterns)
+            list << (pattern == "*.*" ? QStringLiteral("*") // every file, with or without a dot
+                                      : QString::fromStdString(pattern));
+        patterns << list;
+    }
     dialog.setNameFilters(filters);
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    const auto usePatterns = [&dialog, model, filters, patterns] {
+        const qsizetype index = filters.indexOf(dialog.selectedNameFilter());
+        if (model != nullptr && index >= 0) model->setNameFilters(patterns[index]);
+    };
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, usePatterns);
     if (!filters.isEmpty()) dialog.selectNameFilter(filters.front());
-    if (!startDir.empty()) dialog.setDirectory(QString::fromStdString(startDir));
+    usePatterns();
+    if (!startDir.empty())
+        dialog.setDirectory(QFile::decodeName(nearestTextFolder(startDir).c_str()));
 
     auto* preview = new PicturePreview(&dialog);
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
@@ -103,15 +128,15 @@ QtDialogServices::openPictures(const std::string& filter, const std::string& sta
 
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     std::vector<std::string> files;
-    for (const QString& f : dialog.selectedFiles()) files.push_back(f.toStdString());
+    for (const QString& f : dialog.selectedFiles()) files.push_back(pathOnDisk(f));
     return files;
 }
 
 std::optional<std::string> QtDialogServices::browseFolder(const std::string& start) {
-    const QString folder =
-        QFileDialog::getExistingDirectory(parent_, QString(), QString::fromStdString(start));
+    const QString folder = QFileDialog::getExistingDirectory(
+        parent_, QString(), QFile::decodeName(nearestTextFolder(start).c_str()));
     if (folder.isEmpty()) return std::nullopt;
-    return folder.toStdString();
+    return pathOnDisk(folder);
 }
 
 bool QtDialogServices::confirm(const std::string& title, const std::string& text) {
@@ -127,8 +152,8 @@ bool QtDialogServices::confirm(const std::string& title, const std::string& text
 }
 
 void QtDialogServices::showError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                    QString::fromStdString(text), QMessageBox::Ok, parent_);
+    QMessageBox box(QMessageBox::Critical, kApplicationTitle, QString::fromStdString(text),
+                    QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }

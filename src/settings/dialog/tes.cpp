@@ -4,12 +4,12 @@
 #include "imaging/bitmap.h"
 #include "imaging/picture_loader.h"
 #include "settings/dialog/controls.h"
+#include "settings/dialog/path_text.h"
 #include "settings/stored_props.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QItemSelectionModel>
@@ -47,10 +47,10 @@ QLocale intervalLocale() {
 }
 
 QString fromPath(const std::string& path) {
-    return QString::fromStdString(path);
+    return pathToText(path);
 }
 std::string toPath(const QString& path) {
-    return path.toStdString();
+    return textToPath(path);
 }
 
 // Sets an override cursor for as long as it lives.
@@ -142,6 +142,7 @@ TfrmConfig::TfrmConfig(platform::Platform& platform, const std::string& executab
     ListBox1 = new QListWidget(Panel3);
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new TFixedHeightDelegate(kItemHeight, ListBox1));
     rgDesktopSettings = new TRadioGroup("Desktop Settings",
                                         {"Normal", "Rotated 90", "Rotated 180", "Rotated 270",
                                          "Warped (slow initialization)", "Blurred Vision"},
@@ -173,6 +174,8 @@ TfrmConfig::TfrmConfig(platform::Platform& platform, const std::string& executab
             [this](const QStringList& paths) { JvDirectoryEdit1Drop(paths); });
     connect(JvDirectoryEdit1->folderEdit(), &QLineEdit::textChanged, this,
             [this] { JvDirectoryEdit1Change(); });
+    // Text that reaches the field without focus (a drop) is checked when the dialog closes.
+    connect(fEdit, &QLineEdit::textEdited, this, [this] { inFEdit_ = true; });
     connect(Image1, &TFlickerlessImage::mouseWheel, this, [this] { Image1MouseWheel(); });
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
     JvSearchFiles1.onFindFile = [this](const std::string& name) { JvSearchFiles1FindFile(name); };
@@ -198,6 +201,7 @@ void TfrmConfig::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return; // restored by the window manager: no new show
     closed_ = false;
+    lastLoadError_.clear();
     if (const QScreen* s = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(s->geometry().center());
@@ -344,7 +348,7 @@ void TfrmConfig::ListBox1Click() {
             loadPreview(CurrentPicture);
             JvComboEdit1->setText(CurrentPicture);
         } catch (const std::exception& e) {
-            services_.showError(e.what());
+            services_.showError(errorText(e));
         }
     }
 }
@@ -377,12 +381,15 @@ void TfrmConfig::JvDirectoryEdit1Drop(const QStringList& paths) {
     if (paths.isEmpty()) return;
     const QString first = paths.front();
     // A file stands for the folder that holds it.
-    const QString folder =
-        platform_.files.folderExists(toPath(first)) ? first : QFileInfo(first).absolutePath();
-    if (folder == JvDirectoryEdit1->text())
+    std::string folder = toPath(first);
+    if (!platform_.files.folderExists(folder)) {
+        const size_t slash = folder.rfind('/');
+        folder = slash == 0 ? "/" : folder.substr(0, slash == std::string::npos ? 0 : slash);
+    }
+    if (fromPath(folder) == JvDirectoryEdit1->text())
         JvDirectoryEdit1Change();
     else
-        JvDirectoryEdit1->setText(folder);
+        JvDirectoryEdit1->setText(fromPath(folder));
 }
 
 void TfrmConfig::JvDirectoryEdit1Change() {
@@ -439,6 +446,7 @@ double TfrmConfig::fEditValue() const {
 
 void TfrmConfig::setFEditValue(double value) {
     fEdit->setText(dialogLocale().toString(value, 'g', 15));
+    if (!inFEdit_) LastValidZoom = value;
 }
 
 void TfrmConfig::fEditEnter() {
@@ -463,8 +471,9 @@ void TfrmConfig::Image1MouseWheel() {
 
 bool TfrmConfig::eventFilter(QObject* watched, QEvent* event) {
     if (watched == fEdit) {
-        if (event->type() == QEvent::FocusIn &&
-            isFieldFocusChange(static_cast<QFocusEvent*>(event)))
+        // Entering counts however the focus arrives: a click that also activates the window
+        // gives the field its focus with the activation's reason.
+        if (event->type() == QEvent::FocusIn && !inFEdit_)
             fEditEnter();
         else if (event->type() == QEvent::FocusOut && inFEdit_ &&
                  isFieldFocusChange(static_cast<QFocusEvent*>(event)))
@@ -508,14 +517,14 @@ void TfrmConfig::done(int /*result*/) {
 
 void TfrmConfig::listAppend(const QString& name) {
     ListBox1->addItem(name);
-    ++listIndex_[name.toCaseFolded()];
+    ++listIndex_[pathKey(name)];
 }
 
 void TfrmConfig::listRemove(int row) {
     const QSignalBlocker blocker(ListBox1);
     std::unique_ptr<QListWidgetItem> item(ListBox1->takeItem(row));
     if (!item) return;
-    const QString key = item->text().toCaseFolded();
+    const QString key = pathKey(item->text());
     auto it = listIndex_.find(key);
     if (it != listIndex_.end() && --it.value() <= 0) listIndex_.erase(it);
     ListBox1->clearSelection();
@@ -530,7 +539,7 @@ void TfrmConfig::listReplace(const QStringList& names) {
 }
 
 bool TfrmConfig::listContains(const QString& name) const {
-    return listIndex_.contains(name.toCaseFolded());
+    return listIndex_.contains(pathKey(name));
 }
 
 void TfrmConfig::selectRow(int row) {

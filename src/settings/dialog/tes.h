@@ -64,6 +64,7 @@ public:
     static constexpr int kPanelWidth = 212;
     static constexpr int kStripHeight = 124;
     static constexpr int kBottomHeight = 73;
+    static constexpr int kItemHeight = 13; // of ListBox1's entries
 
     // Event handlers.
     void FormCreate();
@@ -170,6 +171,7 @@ private:
     bool closeWhenSearchEnds_ = false;
     bool closed_ = false;
     bool inFEdit_ = false;
+    std::string lastLoadError_; // the load failure last reported during this showing
 };
 
 // Creates a settings dialog for the executable at `executablePath`, shows it modally and frees
