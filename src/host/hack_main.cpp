@@ -2,6 +2,7 @@
 // the daemon hands over (or into a window of our own), with settings overridden for this run.
 #include "engine/scrsavermain.h"
 #include "host/hack_options.h"
+#include "host/quiet_start.h"
 #include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -171,6 +172,14 @@ int main(int argc, char** argv) {
             hack::pictureListOverrides(pictures);
     }
 
+    // Without an X server Qt would abort with a paragraph about platform plugins.
+    if (!x11::openDisplay()) {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        std::fputs(host::noDisplayMessage(kProgram, wayland && *wayland).c_str(), stderr);
+        return 1;
+    }
+    if (!options.verbose) host::keepQtChatterQuiet();
+
     // Qt sees no options of ours.
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
@@ -220,7 +229,7 @@ int main(int argc, char** argv) {
         x11::X11Screen grab;
         x11::DaemonScreen screen(grab, dpy, options.target == hack::Target::Window ? 0 : target,
                                  options.verbose, kProgram);
-        platform::SdlSoundPlayer sound(soundResource);
+        platform::SdlSoundPlayer sound(soundResource, options.verbose);
         platform::PosixPasswordLibrary passwords;
         platform::FileRegistry store;
         hack::RunOnlyRegistry registry(store, overrides);

@@ -1,0 +1,42 @@
+#include "host/quiet_start.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <cstdio>
+
+namespace tarnwick::host {
+
+std::string noDisplayMessage(std::string_view program, bool waylandSession) {
+    std::string line(program);
+    line += ": cannot open an X11 display (is DISPLAY set?); ";
+    line += waylandSession ? "under Wayland, Tarnwick Screensaver runs on X11 or XWayland"
+                           : "Tarnwick Screensaver needs an X11 display";
+    return line + "\n";
+}
+
+bool qtUsesX11(const char* qpaPlatform) {
+    if (qpaPlatform == nullptr || *qpaPlatform == '\0') return true;
+    // "xcb" may carry options after a colon.
+    const std::string_view name(qpaPlatform);
+    return name.substr(0, name.find(':')) == "xcb";
+}
+
+namespace {
+QtMessageHandler previousHandler = nullptr;
+
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg) return;
+    if (previousHandler)
+        previousHandler(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+} // namespace
+
+void keepQtChatterQuiet() {
+    QtMessageHandler old = qInstallMessageHandler(quietHandler);
+    if (old != quietHandler) previousHandler = old;
+}
+
+} // namespace tarnwick::host
