@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     const std::string executable = argc > 0 ? argv[0] : "tarnwick";
 
     // Without an X server Qt would abort with a paragraph about platform plugins.
-    if (host::qtUsesX11(std::getenv("QT_QPA_PLATFORM")) && !platform::x11::openDisplay()) {
+    if (!host::headlessQtPlatform(std::getenv("QT_QPA_PLATFORM")) &&
+        !platform::x11::openDisplay()) {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         std::fputs(host::noDisplayMessage("tarnwick", wayland && *wayland).c_str(), stderr);
         return 1;

@@ -15,11 +15,12 @@ std::string noDisplayMessage(std::string_view program, bool waylandSession) {
     return line + "\n";
 }
 
-bool qtUsesX11(const char* qpaPlatform) {
-    if (qpaPlatform == nullptr || *qpaPlatform == '\0') return true;
-    // "xcb" may carry options after a colon.
-    const std::string_view name(qpaPlatform);
-    return name.substr(0, name.find(':')) == "xcb";
+bool headlessQtPlatform(const char* qpaPlatform) {
+    if (qpaPlatform == nullptr) return false;
+    // A platform name may carry options after a colon.
+    const std::string_view text(qpaPlatform);
+    const std::string_view name = text.substr(0, text.find(':'));
+    return name == "offscreen" || name == "minimal";
 }
 
 namespace {

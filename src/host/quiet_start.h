@@ -10,9 +10,9 @@ namespace tarnwick::host {
 // gets told that the saver needs X11 or XWayland.
 std::string noDisplayMessage(std::string_view program, bool waylandSession);
 
-// Whether Qt will talk to an X server: its platform is xcb unless QT_QPA_PLATFORM (`qpaPlatform`,
-// may be null) names another one, as the offscreen platform of the tests does.
-bool qtUsesX11(const char* qpaPlatform);
+// Whether QT_QPA_PLATFORM (`qpaPlatform`, may be null) names one of Qt's platforms without a
+// screen (offscreen, minimal), as tests do: then no X server is needed to start.
+bool headlessQtPlatform(const char* qpaPlatform);
 
 // Keeps Qt's debug, info and warning messages (such as "XDG_RUNTIME_DIR not set") off stderr;
 // its critical and fatal messages still show.
