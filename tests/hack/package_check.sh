@@ -44,9 +44,12 @@ if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null; then
 elif [ -n "$(status)" ] && [ "$(status)" != not-installed ]; then
   echo "note: a tarnwick package is installed here ($(status)), the apt install was not tried"
 else
+  # A failed check must not leave the package installed on this machine.
+  trap 'dpkg-query -W tarnwick >/dev/null 2>&1 && apt-get -y -q purge tarnwick >/dev/null 2>&1; rm -rf "$out"' EXIT
   apt_get install "$deb"
   [ "$(status)" = installed ] || fail "apt did not install the package ($(status))"
-  /usr/bin/tarnwick-hack --help | grep -q "^usage: " || fail "the installed hack does not run"
+  usage=$(/usr/bin/tarnwick-hack --help) || fail "the installed hack does not run"
+  grep -q "^usage: " <<<"$usage" || fail "the installed hack prints no usage: $usage"
   # man follows the link to the saver's page.
   [ "$(man -w tarnwick-hack 2>/dev/null)" = /usr/share/man/man6/tarnwick.6.gz ] ||
     fail "man does not find tarnwick-hack: $(man -w tarnwick-hack 2>&1)"
