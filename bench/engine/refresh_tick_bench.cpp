@@ -26,7 +26,10 @@ public:
 void refreshTick(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     char dir[] = "/tmp/tarnwick-bench-XXXXXX";
-    mkdtemp(dir);
+    if (mkdtemp(dir) == nullptr) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
     fakes::FakeFormWindow window;
     fakes::FakeWindowSystem windows;
     fakes::FakeSaverState saverState;

@@ -108,6 +108,9 @@ void TForm1::JvThreadTimer2Timer(TJvThreadTimer&) {
     if (!services_.window.visible()) return;
     if (!module_.CopyBitmap) return;
     const Rect source = CalcSourceRect();
+    // An empty view (zoom 0 at each re-targeting) has nothing to show: the window keeps the
+    // previous frame instead of flashing black.
+    if (source.width() <= 0 || source.height() <= 0) return;
     const FrameView frame = services_.window.beginFrame();
     RenderFrame(source, frame);
     services_.window.endFrame();

@@ -4,6 +4,7 @@
 #include "host/fps_overlay.h"
 #include "host/hack_options.h"
 #include "host/image_prefs.h"
+#include "host/quiet_start.h"
 #include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -278,6 +279,14 @@ int main(int argc, char** argv) {
             hack::pictureListOverrides(pictures);
     }
 
+    // Without an X server Qt would abort with a paragraph about platform plugins.
+    if (!x11::openDisplay()) {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        std::fputs(host::noDisplayMessage(kProgram, wayland && *wayland).c_str(), stderr);
+        return 1;
+    }
+    if (!options.verbose) host::keepQtChatterQuiet();
+
     // Qt sees no options of ours.
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
@@ -337,7 +346,7 @@ int main(int argc, char** argv) {
         x11::X11Screen grab;
         x11::DaemonScreen screen(grab, dpy, options.target == hack::Target::Window ? 0 : target,
                                  options.verbose, kProgram);
-        platform::SdlSoundPlayer sound(soundResource);
+        platform::SdlSoundPlayer sound(soundResource, options.verbose);
         platform::PosixPasswordLibrary passwords;
         hack::RunOnlyRegistry registry(store, overrides);
         const Size targetSize = windowSize(dpy, target);

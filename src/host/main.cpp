@@ -1,10 +1,12 @@
 // Program entry: the application, the saver form (whose creation runs the mode), a hidden settings
 // dialog, and the message loop.
 #include "engine/scrsavermain.h"
+#include "host/quiet_start.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
 #include "platform/sdl/sdl_sound_player.h"
+#include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
 #include "platform/x11/x11_screen.h"
 #include "resources/sounds.h"
@@ -15,6 +17,7 @@
 #include <QMetaObject>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -56,6 +59,14 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args = commandLine(argc, argv);
     const std::string executable = argc > 0 ? argv[0] : "tarnwick";
 
+    // Without an X server Qt would abort with a paragraph about platform plugins.
+    if (!host::headlessQtPlatform(std::getenv("QT_QPA_PLATFORM")) &&
+        !platform::x11::openDisplay()) {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        std::fputs(host::noDisplayMessage("tarnwick", wayland && *wayland).c_str(), stderr);
+        return 1;
+    }
+    host::keepQtChatterQuiet();
     QApplication app(argc, argv);
     // The title is the main window's caption; a display name would be appended to every caption.
     QCoreApplication::setApplicationName("tarnwick");

@@ -73,7 +73,7 @@ void writeBmp(const std::string& path, int width, int height,
 }
 
 Profile::Profile(int width, int height, const std::function<uint32_t(int, int)>& pixel,
-                 const std::string& maxZoom) {
+                 const std::string& maxZoom, const std::string& refreshMs) {
     if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
     writeBmp(picturePath(), width, height, pixel);
     QDir().mkpath(QString::fromStdString(configHome() + "/tarnwick"));
@@ -86,7 +86,7 @@ Profile::Profile(int width, int height, const std::function<uint32_t(int, int)>&
         << "\"fEdit_Value\"=\"" << maxZoom << "\"\r\n"
         << "\"rgPath_ItemIndex\"=\"0\"\r\n"
         << "\"udCycle_Position\"=\"9000\"\r\n"
-        << "\"udRefresh_Position\"=\"20\"\r\n"
+        << "\"udRefresh_Position\"=\"" << refreshMs << "\"\r\n"
         << "\"rgDesktopSettings_ItemIndex\"=\"0\"\r\n\r\n"
         << "[HKEY_CURRENT_USER\\Software\\Tarnwick\\TfrmConfig.ListBox1_Items]\r\n"
         << "\"Count\"=\"1\"\r\n"

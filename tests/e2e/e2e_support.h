@@ -28,9 +28,10 @@ private:
 // A user profile with settings that make the saver show one picture file.
 class Profile {
 public:
-    // `pixel(x, y)` gives the picture's 0xRRGGBB colours; `maxZoom` is the stored text.
+    // `pixel(x, y)` gives the picture's 0xRRGGBB colours; `maxZoom` and `refreshMs` are the
+    // stored texts.
     Profile(int width, int height, const std::function<uint32_t(int, int)>& pixel,
-            const std::string& maxZoom = "0.75");
+            const std::string& maxZoom = "0.75", const std::string& refreshMs = "20");
     std::string configHome() const;
     std::string picturePath() const;
 

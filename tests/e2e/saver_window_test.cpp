@@ -236,6 +236,45 @@ TEST(SaverWindowMonitors, FullScreenSaverCoversTheWholeVirtualDesktop) {
     EXPECT_EQ(saver.exitCode(), 0);
 }
 
+// At each re-targeting the view shrinks to nothing; the window must then keep its last frame, not
+// flash black. A small screen read without pause catches a frame that lasts a few milliseconds.
+TEST(SaverWindowFrames, NeverBlackWhileTheCameraPassesThroughZoomZero) {
+    XServer server("320x240x24");
+    OtherClient other;
+    const Profile profile(320, 240, testPattern, "1", "5");
+    Saver saver(profile, {"/s"});
+    unsigned long window = 0;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            const std::string info = runTool("xwininfo", {"-name", kTitle});
+            if (xwininfoField(info, "Map State") != "IsViewable") return false;
+            window = std::stoul(info.substr(info.find("Window id: ") + 11), nullptr, 16);
+            return true;
+        },
+        10000))
+        << saver.errorOutput();
+    auto allBlack = [](const std::vector<uint32_t>& p) {
+        return std::all_of(p.begin(), p.end(), [](uint32_t v) { return v == 0; });
+    };
+    // Until the first frame the window shows its black background.
+    ASSERT_TRUE(pumpUntil([&] { return !allBlack(other.windowPixels(window)); }, 10000));
+    // Several camera cycles: 120 ticks of at least 5 ms each.
+    QElapsedTimer clock;
+    clock.start();
+    int samples = 0, black = 0;
+    while (clock.elapsed() < 4000) {
+        const std::vector<uint32_t> pixels = other.windowPixels(window);
+        ASSERT_EQ(pixels.size(), 320u * 240u);
+        ++samples;
+        black += allBlack(pixels);
+    }
+    EXPECT_EQ(black, 0) << "of " << samples << " reads";
+    EXPECT_GT(samples, 400);
+    int rc = -1;
+    runTool("xdotool", {"key", "a"}, &rc);
+    ASSERT_TRUE(saver.waitForExit(5000));
+}
+
 size_t distinctColours(std::vector<uint32_t> pixels) {
     std::sort(pixels.begin(), pixels.end());
     return static_cast<size_t>(std::unique(pixels.begin(), pixels.end()) - pixels.begin());

@@ -224,6 +224,18 @@ TEST_F(Camera, ATickDrawsTheStretchOfItsRectangleOntoTheWindow) {
     EXPECT_GT(black, 0);
 }
 
+TEST_F(Camera, AnEmptyViewLeavesThePreviousFrameButTheCameraMovesOn) {
+    picture(400, 300);
+    world.window.geometry_ = {0, 0, 160, 90};
+    form().Zooms.fill(0.5);
+    form().Zooms[0] = 0;
+    form().Zooms[180] = 0;
+    for (int tick = 0; tick < 120; ++tick) form().JvThreadTimer2Timer(*form().JvThreadTimer2);
+    EXPECT_EQ(world.window.framesShown, 118);
+    EXPECT_EQ(world.module.Angle, 0);
+    EXPECT_NE(std::make_pair(form().lcx, form().lcy), std::make_pair(0, 0)) << "re-targeted";
+}
+
 TEST_F(Camera, NoFrameWhileInvisibleOrWithoutAPicture) {
     picture(100, 100);
     world.window.visible_ = false;

@@ -15,8 +15,10 @@ set(expected
     share/xscreensaver/config/tarnwick-hack.xml
     share/applications/tarnwick.desktop
     share/applications/screensavers/tarnwick.desktop
-    share/man/man6/tarnwick.6
-    share/man/man6/tarnwick-hack.6)
+    share/man/man6/tarnwick.6.gz
+    share/man/man6/tarnwick-hack.6.gz
+    share/doc/tarnwick/copyright
+    share/doc/tarnwick/changelog.gz)
 foreach(f ${expected})
   if(NOT EXISTS "${prefix}/${f}")
     message(FATAL_ERROR "missing from the installed tree: ${f}")

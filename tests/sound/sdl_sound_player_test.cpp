@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -79,12 +80,11 @@ protected:
     ScopedEnv file{"SDL_DISKAUDIOFILE", outputPath.c_str()};
 
     std::unique_ptr<SdlSoundPlayer> makePlayer(platform::ClipSource clips = soundResource) {
-        auto player = std::make_unique<SdlSoundPlayer>(std::move(clips));
-        EXPECT_EQ(player->driver(), "disk");
-        return player;
+        return std::make_unique<SdlSoundPlayer>(std::move(clips));
     }
     // Closing the device finishes the file.
     std::vector<uint8_t> finish(std::unique_ptr<SdlSoundPlayer>& player) {
+        EXPECT_EQ(player->driver(), "disk");
         EXPECT_TRUE(waitFor([&] { return player->queuedBytes() == 0; }));
         player.reset();
         return readBytes(outputPath);
@@ -100,6 +100,17 @@ TEST_F(DiskPlayerTest, PlaysTheClipsSamplesOnceAndSilenceAroundThem) {
     ASSERT_NE(at, std::string::npos) << "clip 1 played exactly once, byte for byte";
     EXPECT_TRUE(allSilent(std::span(output).first(at)));
     EXPECT_TRUE(allSilent(std::span(output).subspan(at + clip.size())));
+}
+
+// A run that plays nothing never opens the device: no sound-system messages, no slow close.
+TEST_F(DiskPlayerTest, OpensTheDeviceOnlyForTheFirstPlayableClip) {
+    auto player = makePlayer();
+    player->play(7); // no such clip
+    EXPECT_EQ(player->driver(), "");
+    EXPECT_FALSE(std::filesystem::exists(outputPath));
+    player->play(1);
+    EXPECT_EQ(player->driver(), "disk");
+    EXPECT_TRUE(std::filesystem::exists(outputPath));
 }
 
 TEST_F(DiskPlayerTest, PlayReturnsWhileTheClipIsStillQueued) {
@@ -199,8 +210,8 @@ TEST_P(NoDeviceTest, FallsBackToTheDummyDriverAndStillAcceptsClips) {
     ScopedEnv driver("SDL_AUDIODRIVER", GetParam().driver);
     ScopedEnv file("SDL_DISKAUDIOFILE", GetParam().badFile ? missing.c_str() : nullptr);
     SdlSoundPlayer player(soundResource);
-    EXPECT_EQ(player.driver(), "dummy");
     player.play(1);
+    EXPECT_EQ(player.driver(), "dummy");
     player.play(2);
     EXPECT_GT(player.queuedBytes(), kClip2Samples / 2);
 }
@@ -214,6 +225,7 @@ TEST(SdlSoundPlayer, TheFallbackDoesNotStickToTheProcess) {
     {
         ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
         SdlSoundPlayer player(soundResource);
+        player.play(1);
         ASSERT_EQ(player.driver(), "dummy");
     }
     TempDir dir;
@@ -221,26 +233,44 @@ TEST(SdlSoundPlayer, TheFallbackDoesNotStickToTheProcess) {
     ScopedEnv driver("SDL_AUDIODRIVER", "disk");
     ScopedEnv file("SDL_DISKAUDIOFILE", path.c_str());
     SdlSoundPlayer player(soundResource);
+    player.play(1);
     EXPECT_EQ(player.driver(), "disk");
 }
 
 TEST(SdlSoundPlayer, WorksWithWhateverThisMachineHas) {
     ScopedEnv driver("SDL_AUDIODRIVER", nullptr);
     SdlSoundPlayer player(soundResource);
-    EXPECT_FALSE(player.driver().empty());
     player.play(2);
+    EXPECT_FALSE(player.driver().empty());
     player.play(1);
 }
 
 TEST(SdlSoundPlayer, LeavesTheTerminationSignalsToTheProgram) {
     ScopedEnv driver("SDL_AUDIODRIVER", "dummy");
     SdlSoundPlayer player(soundResource);
+    player.play(1);
     ASSERT_EQ(player.driver(), "dummy");
     for (int signal : {SIGINT, SIGTERM}) {
         struct sigaction current {};
         ASSERT_EQ(sigaction(signal, nullptr, &current), 0);
         EXPECT_EQ(current.sa_handler, SIG_DFL) << "signal " << signal;
     }
+}
+
+// ALSA reports a configuration it cannot read on stderr whether or not there is a sound card.
+// Each case runs in a fresh process, before anything has quietened the library.
+void playThroughAlsa(bool libraryMessages) {
+    ::setenv("SDL_AUDIODRIVER", "alsa", 1);
+    ::setenv("ALSA_CONFIG_PATH", "/nonexistent/alsa.conf", 1);
+    SdlSoundPlayer player(soundResource, libraryMessages);
+    player.play(1);
+    std::exit(0);
+}
+
+TEST(SdlSoundPlayerDeathTest, KeepsTheSoundLibrarysMessagesOffStderrUnlessAsked) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(playThroughAlsa(true), ::testing::ExitedWithCode(0), "ALSA lib");
+    EXPECT_EXIT(playThroughAlsa(false), ::testing::ExitedWithCode(0), "^$");
 }
 
 std::vector<uint8_t> withChunkBeforeFormat(std::span<const uint8_t> wave) {

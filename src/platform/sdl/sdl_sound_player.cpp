@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <limits>
 #include <string_view>
@@ -36,6 +38,25 @@ std::optional<SDL_AudioFormat> sdlFormat(const WaveClip& clip) {
     if (clip.bitsPerSample == 8) return AUDIO_U8;
     if (clip.bitsPerSample == 16) return AUDIO_S16LSB;
     return std::nullopt;
+}
+
+// ALSA reports every failed probe of a missing sound card on stderr (nine lines on a machine
+// without one). SDL loads the library at run time; loading it first lets us set its error
+// handler, which is process-wide. The handle is kept: unloading would drop the handler.
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+void silenceAlsa() {
+    static const bool done = [] {
+        void* lib = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+        if (lib == nullptr) return false;
+        using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+        using SetHandler = int (*)(Handler);
+        auto set = reinterpret_cast<SetHandler>(dlsym(lib, "snd_lib_error_set_handler"));
+        if (set == nullptr) return false;
+        set(ignoreAlsaMessage);
+        return true;
+    }();
+    (void)done;
 }
 
 } // namespace
@@ -139,8 +160,15 @@ struct SdlSoundPlayer::Device {
     }
 };
 
-SdlSoundPlayer::SdlSoundPlayer(ClipSource clips)
-    : clips_(std::move(clips)), device_(std::make_unique<Device>()) {
+SdlSoundPlayer::SdlSoundPlayer(ClipSource clips, bool libraryMessages)
+    : clips_(std::move(clips)), device_(std::make_unique<Device>()),
+      libraryMessages_(libraryMessages) {}
+
+SdlSoundPlayer::~SdlSoundPlayer() = default;
+
+void SdlSoundPlayer::openDevice() {
+    opened_ = true;
+    if (!libraryMessages_) silenceAlsa();
     // SDL's audio start-up brings up its event subsystem, which would otherwise take over SIGINT
     // and SIGTERM and turn them into events nobody reads: the saver could not be stopped.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -152,12 +180,12 @@ SdlSoundPlayer::SdlSoundPlayer(ClipSource clips)
     SDL_ResetHint(SDL_HINT_AUDIODRIVER);
 }
 
-SdlSoundPlayer::~SdlSoundPlayer() = default;
-
 void SdlSoundPlayer::play(int id) {
-    if (device_->id == 0 || !clips_) return;
+    if (!clips_) return;
     const std::optional<WaveClip> clip = parseWaveClip(clips_(id));
     if (!clip) return;
+    if (!opened_) openDevice();
+    if (device_->id == 0) return;
     std::vector<uint8_t> storage;
     const std::span<const uint8_t> samples = device_->samplesFor(*clip, storage);
     if (samples.empty()) return;

@@ -1,6 +1,7 @@
 #pragma once
-// The sound player over SDL2's audio subsystem (no SDL video): one device opened at start-up and
-// kept open, each clip queued on it, a new clip replacing whatever is still queued.
+// The sound player over SDL2's audio subsystem (no SDL video): one device opened when the first
+// clip is played and kept open, each clip queued on it, a new clip replacing whatever is still
+// queued. A run that plays nothing never touches the audio system.
 #include "platform/sound.h"
 
 #include <cstddef>
@@ -31,9 +32,11 @@ std::optional<WaveClip> parseWaveClip(std::span<const uint8_t> bytes);
 
 class SdlSoundPlayer final : public SoundPlayer {
 public:
-    // Opens the default audio device; when that fails, SDL's "dummy" driver, so that a machine
-    // without sound goes on silently. Never throws for want of a device.
-    explicit SdlSoundPlayer(ClipSource clips);
+    // The first play() opens the default audio device; when that fails, SDL's "dummy" driver, so
+    // that a machine without sound goes on silently. Never throws for want of a device. The sound
+    // libraries' own messages (ALSA's probing of missing cards) reach stderr only with
+    // `libraryMessages`.
+    explicit SdlSoundPlayer(ClipSource clips, bool libraryMessages = false);
     ~SdlSoundPlayer() override;
     SdlSoundPlayer(const SdlSoundPlayer&) = delete;
     SdlSoundPlayer& operator=(const SdlSoundPlayer&) = delete;
@@ -42,16 +45,20 @@ public:
     // playable clip changes nothing.
     void play(int id) override;
 
-    // The audio driver in use ("dummy" after the fallback); empty when no device could be opened,
-    // and then play() does nothing.
+    // The audio driver in use ("dummy" after the fallback); empty before the first clip was
+    // played, or when no device could be opened, and then play() does nothing.
     const std::string& driver() const;
     // Bytes queued and not yet handed to the device.
     std::size_t queuedBytes() const;
 
 private:
+    void openDevice();
+
     struct Device;
     ClipSource clips_;
     std::unique_ptr<Device> device_;
+    bool libraryMessages_;
+    bool opened_ = false; // tried once, whatever came of it
 };
 
 } // namespace tarnwick::platform
