@@ -383,7 +383,7 @@ TEST(StoreSafety, EveryStoreFailureCarriesTheSystemsReason) {
         {"link loop",
          [&] {
              ::mkdir((dir / "c").c_str(), 0700);
-             ::symlink("user.reg", (dir / "c/user.reg").c_str());
+             std::filesystem::create_symlink("user.reg", dir / "c/user.reg");
              return dir / "c/user.reg";
          },
          ELOOP},
