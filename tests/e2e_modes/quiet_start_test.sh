@@ -4,14 +4,8 @@
 set -u
 saver=$1
 hack=$2
-passed=0
-failed=0
-check() { # description, condition result
-  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $1"; fi
-}
-export XDG_CONFIG_HOME=$(mktemp -d)
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 err=$XDG_CONFIG_HOME/stderr
-trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 
 # No display at all, or one that cannot be opened; with and without a Wayland session.
 for display in unset :4711; do
@@ -47,21 +41,23 @@ wait_end() { # pid, seconds: rc is the exit code or "running"
   if kill -0 "$1" 2>/dev/null; then rc=running; kill "$1"; else wait "$1"; rc=$?; fi
 }
 
-"${quiet[@]}" "$saver" /s 2>"$err" &
-pid=$!
-sleep 1.5
-xdotool key shift
-wait_end $pid 5
-check "/s ends with 0 (got $rc)" $([ "$rc" = 0 ]; echo $?)
-check "/s prints nothing on stderr: $(head -c 300 "$err")" $([ ! -s "$err" ]; echo $?)
+# Runs the saver with the option $1 and presses the key $3 after $2 seconds.
+run_until_key() {
+  "${quiet[@]}" "$saver" "$1" 2>"$err" &
+  pid=$!
+  sleep "$2"
+  xdotool key "$3"
+  wait_end $pid 5
+}
+check_silent() { check "$1 prints nothing on stderr: $(head -c 300 "$err")" $([ ! -s "$err" ]; echo $?); }
 
-"${quiet[@]}" "$saver" /c 2>"$err" &
-pid=$!
-sleep 2
-xdotool key Return
-wait_end $pid 5
+run_until_key /s 1.5 shift
+check "/s ends with 0 (got $rc)" $([ "$rc" = 0 ]; echo $?)
+check_silent /s
+
+run_until_key /c 2 Return
 check "/c ends with 0 after Ok (got $rc)" $([ "$rc" = 0 ]; echo $?)
-check "/c prints nothing on stderr: $(head -c 300 "$err")" $([ ! -s "$err" ]; echo $?)
+check_silent /c
 
 # With sounds the audio device is opened at the first camera target.
 for verbose in "" -verbose; do
@@ -72,11 +68,10 @@ for verbose in "" -verbose; do
   wait_end $pid 5
   check "hack -sounds $verbose ends with 0 (got $rc)" $([ "$rc" = 0 ]; echo $?)
   if [ -z "$verbose" ]; then
-    check "hack -sounds prints nothing on stderr: $(head -c 300 "$err")" $([ ! -s "$err" ]; echo $?)
+    check_silent "hack -sounds"
   else
     check "hack -sounds -verbose lets the sound library speak" $(grep -q "ALSA lib" "$err"; echo $?)
   fi
 done
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+checks_done

@@ -2,13 +2,7 @@
 # Starts the program in each run mode on the X server in DISPLAY and checks how it behaves and ends.
 set -u
 bin=$1
-passed=0
-failed=0
-check() { # description, condition result
-  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $1"; fi
-}
-export XDG_CONFIG_HOME=$(mktemp -d)
-trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # Waits up to $2 seconds for process $1 to end; sets rc to its exit code, or to "running".
 wait_end() {
@@ -97,5 +91,4 @@ check "a fatal start-up error shows the Application Error box" $([ -n "$box" ]; 
 wait_end $pid 10
 check "a fatal start-up error ends with 1 (got $rc)" $([ "$rc" = 1 ]; echo $?)
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+checks_done

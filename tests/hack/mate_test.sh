@@ -9,6 +9,7 @@ set -euo pipefail
 build=$1
 command -v mate-screensaver >/dev/null || { echo "SKIP: mate-screensaver is not installed"; exit 77; }
 hackdir=/usr/libexec/xscreensaver
+lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/screen_lib.sh
 
 if [ -z "${TARNWICK_MATE_NAMESPACE:-}" ]; then
   work=$(mktemp -d)
@@ -46,23 +47,14 @@ export XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_DIRS="$work/share:/usr/share"
 export XDG_CURRENT_DESKTOP=MATE SDL_AUDIODRIVER=dummy
 mkdir -p "$XDG_CONFIG_HOME/tarnwick"
 
-exec dbus-run-session -- bash -s "$work" "$picture" <<'SESSION'
+exec dbus-run-session -- bash -s "$work" "$picture" "$lib" <<'SESSION'
 set -euo pipefail
 work=$1 picture=$2
-hack="/usr/libexec/xscreensaver/tarnwick-hack"
-saver=""
-cleanup() {
-  [ -n "$saver" ] && { kill "$saver" 2>/dev/null || true; wait "$saver" 2>/dev/null || true; }
-  pkill -f "^$hack" 2>/dev/null || true
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- saver log"; grep -v "^\[gs_watcher" "$work/saver.log" | tail -30; exit 1; }
-share() {
-  import -window root "$work/screen.png" 2>/dev/null || { echo 0; return; }
-  convert "$work/screen.png" -fuzz 3% -fill white -opaque "$1" -fill black +opaque white \
-    -colorspace gray -format '%[fx:mean]' info:
-}
-hack_pids() { pgrep -f "^$hack" || true; }
+source "$3"
+hack_cmd=/usr/libexec/xscreensaver/tarnwick-hack
+log=$work/saver.log log_noise='^\[gs_watcher'
+watched=""
+trap screen_stop EXIT
 
 gsettings set org.mate.screensaver mode single
 gsettings set org.mate.screensaver themes "['screensavers-tarnwick']"
@@ -73,24 +65,17 @@ printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tarnwick\\TfrmConfig]\r\n%
   '[HKEY_CURRENT_USER\Software\Tarnwick\TfrmConfig.ListBox1_Items]' '"Count"="1"' \
   "\"Item0\"=\"$work/pictures/one.bmp\"" >"$XDG_CONFIG_HOME/tarnwick/user.reg"
 
-mate-screensaver --no-daemon --debug >"$work/saver.log" 2>&1 &
-saver=$!
+mate-screensaver --no-daemon --debug >"$log" 2>&1 &
+watched=$!
 for _ in $(seq 1 50); do
   mate-screensaver-command --query >/dev/null 2>&1 && break
-  kill -0 "$saver" 2>/dev/null || fail "the saver did not start"
+  kill -0 "$watched" 2>/dev/null || fail "the saver did not start"
   sleep 0.2
 done
 mate-screensaver-command --activate >/dev/null
-for _ in $(seq 1 50); do [ -n "$(hack_pids)" ] && break; sleep 0.2; done
-[ -n "$(hack_pids)" ] || fail "MATE did not start the hack"
-ok=""
-for _ in $(seq 1 50); do
-  awk -v s="$(share "$picture")" 'BEGIN { exit !(s > 0.9) }' && { ok=1; break; }
-  sleep 0.2
-done
-[ -n "$ok" ] || fail "the screen does not show $picture (share $(share "$picture"))"
+expect_hack MATE
+expect_screen "$picture"
 mate-screensaver-command --deactivate >/dev/null
-for _ in $(seq 1 50); do [ -z "$(hack_pids)" ] && break; sleep 0.1; done
-[ -z "$(hack_pids)" ] || fail "the hack is still running after deactivation"
+expect_hack_gone deactivation
 echo "ok: chosen in MATE's settings, the hack drew the test picture and ended"
 SESSION
