@@ -219,19 +219,23 @@ inline Floats4 sqrt4(Floats4 v) {
 #endif
 }
 
-[[gnu::always_inline]] inline Doubles4 splatD(double v) {
-    return Doubles4{v, v, v, v};
+// The helpers below take and give 32-byte vectors by reference only: passed by value they would
+// change the calling convention in the clone built without AVX, which clang refuses.
+[[gnu::always_inline]] inline void splatD(double v, Doubles4& out) {
+    out = Doubles4{v, v, v, v};
 }
 
-[[gnu::always_inline]] inline Doubles4 absolute(Doubles4 v) {
-    return v < 0 ? -v : v;
+[[gnu::always_inline]] inline void absolute(const Doubles4& v, Doubles4& out) {
+    out = v < 0 ? -v : v;
 }
 
 // Rounds double-precision results known to within a relative 2^-40 of the exact values to single
 // precision. Where a rounding boundary lies inside that margin, `sure` is false for the lane and
 // the caller computes it another way; elsewhere the exact value rounds to the same float.
-[[gnu::always_inline]] inline Floats4 roundSurely(Doubles4 v, Ints4& sure) {
-    const Doubles4 margin = absolute(v) * 0x1p-40;
+[[gnu::always_inline]] inline Floats4 roundSurely(const Doubles4& v, Ints4& sure) {
+    Doubles4 margin;
+    absolute(v, margin);
+    margin *= 0x1p-40;
     const Floats4 low = __builtin_convertvector(v - margin, Floats4);
     const Floats4 high = __builtin_convertvector(v + margin, Floats4);
     sure &= low == high;
@@ -241,49 +245,54 @@ inline Floats4 sqrt4(Floats4 v) {
 // A polynomial with constant coefficients, highest first, evaluated as four interleaved chains
 // in x^4: a quarter of Horner's chain of dependent steps, which bounds the row loop's speed.
 template <size_t N>
-[[gnu::always_inline]] inline Doubles4 polynomial(Doubles4 x, const double (&c)[N]) {
+[[gnu::always_inline]] inline void polynomial(const Doubles4& x, const double (&c)[N],
+                                              Doubles4& out) {
     const Doubles4 x2 = x * x, x4 = x2 * x2;
-    Doubles4 part[4] = {splatD(0.0), splatD(0.0), splatD(0.0), splatD(0.0)};
+    Doubles4 part[4] = {};
     constexpr size_t kChains = N < 4 ? N : 4;
 #pragma GCC unroll 4
     for (size_t m = 0; m < kChains; ++m) {
         const size_t top = (N - 1) - ((N - 1 - m) % 4); // the highest power that is m modulo 4
-        part[m] = splatD(c[N - 1 - top]);
+        splatD(c[N - 1 - top], part[m]);
 #pragma GCC unroll 8
         for (size_t step = 4; step <= top - m; step += 4)
             part[m] = part[m] * x4 + c[N - 1 - (top - step)];
     }
-    return (part[0] + x * part[1]) + x2 * (part[2] + x * part[3]);
+    out = (part[0] + x * part[1]) + x2 * (part[2] + x * part[3]);
 }
 
 // The arc tangent within a relative 1e-13: reduced to |t| <= tan(pi/8) through -1/x or
 // (x - 1)/(x + 1) (one division either way), then the series up to t^29 (the first term left
 // out is below 5e-14).
-[[gnu::always_inline]] inline Doubles4 atan4(Doubles4 x) {
+[[gnu::always_inline]] inline void atan4(const Doubles4& x, Doubles4& out) {
     // (-1)^k / (2k + 1) for k = 14 down to 1.
     constexpr double kSeries[] = {1.0 / 29,  -1.0 / 27, 1.0 / 25,  -1.0 / 23, 1.0 / 21,
                                   -1.0 / 19, 1.0 / 17,  -1.0 / 15, 1.0 / 13,  -1.0 / 11,
                                   1.0 / 9,   -1.0 / 7,  1.0 / 5,   -1.0 / 3};
-    const Doubles4 ax = absolute(x);
+    Doubles4 ax, one, series;
+    absolute(x, ax);
     const Longs4 big = ax > 2.414213562373095;    // tan(3pi/8)
     const Longs4 upper = ax > 0.4142135623730951; // tan(pi/8)
-    const Doubles4 one = splatD(1.0);
+    splatD(1.0, one);
     const Doubles4 numerator = big ? -one : upper ? ax - 1.0 : ax;
     const Doubles4 denominator = big ? ax : upper ? ax + 1.0 : one;
     const Doubles4 t = numerator / denominator;
     const Doubles4 u = t * t;
-    const Doubles4 a = t + t * (u * polynomial(u, kSeries));
-    const Doubles4 base = big     ? splatD(std::numbers::pi / 2)
-                          : upper ? splatD(std::numbers::pi / 4)
-                                  : splatD(0.0);
+    polynomial(u, kSeries, series);
+    const Doubles4 a = t + t * (u * series);
+    Doubles4 halfPi, quarterPi;
+    splatD(std::numbers::pi / 2, halfPi);
+    splatD(std::numbers::pi / 4, quarterPi);
+    const Doubles4 base = big ? halfPi : upper ? quarterPi : Doubles4{};
     const Doubles4 result = base + a;
-    return x < 0 ? -result : result;
+    out = x < 0 ? -result : result;
 }
 
 // Sine and cosine within a relative 1e-15 for |v| up to 2^20: v less the nearest multiple k of
 // pi/2, taken off in three parts of which the first two multiply by k exactly, then the series.
-[[gnu::always_inline]] inline void sinCos4(Doubles4 v, Doubles4& sine, Doubles4& cosine) {
-    const Doubles4 magic = splatD(0x1.8p52);
+[[gnu::always_inline]] inline void sinCos4(const Doubles4& v, Doubles4& sine, Doubles4& cosine) {
+    Doubles4 magic, sinSeries, cosSeries;
+    splatD(0x1.8p52, magic);
     const Doubles4 k = (v * 0x1.45f306dc9c883p-1 + magic) - magic;
     const Doubles4 y =
         ((v - k * 0x1.921fb544p+0) - k * 0x1.0b4611a6p-34) - k * 0x1.3198a2e037073p-69;
@@ -295,8 +304,10 @@ template <size_t N>
     constexpr double kCos[] = {
         1.0 / 20922789888000, -1.0 / 87178291200, 1.0 / 479001600, -1.0 / 3628800,
         1.0 / 40320,          -1.0 / 720,         1.0 / 24,        -1.0 / 2};
-    const Doubles4 s = y - y * z * polynomial(z, kSin);
-    const Doubles4 c = 1.0 + z * polynomial(z, kCos);
+    polynomial(z, kSin, sinSeries);
+    polynomial(z, kCos, cosSeries);
+    const Doubles4 s = y - y * z * sinSeries;
+    const Doubles4 c = 1.0 + z * cosSeries;
     const Longs4 quadrant = __builtin_convertvector(k, Longs4) & 3;
     const Longs4 odd = (quadrant & 1) != 0;
     const Doubles4 so = odd ? c : s;
@@ -305,8 +316,8 @@ template <size_t N>
     cosine = ((quadrant + 1) & 2) != 0 ? -co : co;
 }
 
-[[gnu::always_inline]] inline Doubles4 widen(Floats4 v) {
-    return __builtin_convertvector(v, Doubles4);
+[[gnu::always_inline]] inline void widen(Floats4 v, Doubles4& out) {
+    out = __builtin_convertvector(v, Doubles4);
 }
 
 // The source pixel's bytes interpolated from the four around (ifx, ify), wrapped at the edges.
@@ -379,15 +390,20 @@ TARNWICK_VECTOR_CLONES void warpRows(const WarpJob& j, int32_t rowBegin, int32_t
             // precision, then rounded) where dx < 0; +-pi/2 where dx = 0.
             const Ints4 vertical = dx == zero;
             const Floats4 quotient = vertical ? zero : dy / dx;
-            const Floats4 arc = roundSurely(atan4(widen(quotient)), sure);
-            const Doubles4 turned = widen(arc) + std::numbers::pi;
+            Doubles4 wide, arcWide;
+            widen(quotient, wide);
+            atan4(wide, arcWide);
+            const Floats4 arc = roundSurely(arcWide, sure);
+            widen(arc, wide);
+            const Doubles4 turned = wide + std::numbers::pi;
             // pi's own rounding to double adds 1.3e-16, far inside the margin.
             const Floats4 around = roundSurely(turned, sure);
             Floats4 angle = dx < zero ? around : arc;
             angle = vertical ? (dy > zero ? halfPi : -halfPi) : angle;
             const Floats4 theta = (angle - r / j.amount) - (-halfPi);
             Doubles4 s, c;
-            sinCos4(widen(theta), s, c);
+            widen(theta, wide);
+            sinCos4(wide, s, c);
             const Floats4 cosine = roundSurely(c, sure);
             const Floats4 sine = roundSurely(s, sure);
             sure &= (theta < 1.0e6f) & (theta > -1.0e6f);
