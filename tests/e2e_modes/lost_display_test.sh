@@ -25,6 +25,17 @@ wait_end() { # pid, tenths of a second: rc is the exit code or "running"
   while kill -0 "$1" 2>/dev/null && [ $t -lt "$2" ]; do sleep 0.1; t=$((t + 1)); done
   if kill -0 "$1" 2>/dev/null; then rc=running; kill -KILL "$1"; wait "$1"; else wait "$1"; rc=$?; fi
 }
+# Waits (up to 10 s) until the process has read the whole store: its X connection exists by then
+# and the parse is about to start.
+store_read() {
+  local size r
+  size=$(stat -c %s "$XDG_CONFIG_HOME/tarnwick/user.reg")
+  for _ in $(seq 1 1000); do
+    r=$(awk '/^rchar/ {print $2}' "/proc/$1/io" 2>/dev/null)
+    [ "${r:-0}" -ge "$size" ] && return
+    sleep 0.01
+  done
+}
 start_server() { # sets server (pid) and display
   local fifo=$XDG_CONFIG_HOME/displayfd
   rm -f "$fifo" && mkfifo "$fifo"
@@ -38,7 +49,7 @@ for mode in /s /p; do
   start_server
   DISPLAY=$display "$saver" $mode 2>"$err" &
   pid=$!
-  sleep 0.3
+  store_read $pid
   kill -TERM $server
   wait $server
   wait_end $pid 30
@@ -51,7 +62,7 @@ done
 start_server
 DISPLAY=$display "$saver" /s 2>"$err" &
 pid=$!
-sleep 0.3
+store_read $pid
 kill -TERM $pid
 wait_end $pid 10
 check "/s ends on SIGTERM during its start-up (got $rc)" $([ "$rc" = 143 ]; echo $?)
