@@ -4,7 +4,8 @@
 #   scripts/with-xvfb dbus-run-session -- bench/session/exit_latency.sh build [trials] [openbox]
 # With "openbox" a window manager runs too. Prints each trial in ms and the median per case.
 # Each time starts before xdotool sends the key, so it includes xdotool's own start (the
-# "xdotool alone" line): an upper bound of the program's share.
+# "xdotool alone" line): an upper bound of the program's share. EXIT_CASES=pattern runs only the
+# cases whose name matches it (grep -E), e.g. EXIT_CASES='/c' for the dialog alone.
 set -u
 build=$1
 trials=${2:-5}
@@ -43,6 +44,7 @@ median() { sort -n | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}'; }
 
 run_case() { # name, then a function that starts the process and acts
   local name=$1 fn=$2 all=""
+  [ -n "${EXIT_CASES:-}" ] && ! echo "$name" | grep -qE -- "$EXIT_CASES" && return
   for _ in $(seq 1 "$trials"); do all="$all $($fn)"; done
   printf '%-28s median %4s ms   trials:%s\n' "$name" "$(echo $all | tr ' ' '\n' | median)" "$all"
 }

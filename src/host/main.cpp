@@ -6,6 +6,7 @@
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
 #include "platform/sdl/sdl_sound_player.h"
+#include "platform/x11/x11_connection_watch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
 #include "platform/x11/x11_screen.h"
@@ -60,14 +61,18 @@ int main(int argc, char** argv) {
     const std::string executable = argc > 0 ? argv[0] : "tarnwick";
 
     // Without an X server Qt would abort with a paragraph about platform plugins.
-    if (!host::headlessQtPlatform(std::getenv("QT_QPA_PLATFORM")) &&
-        !platform::x11::openDisplay()) {
+    const bool headless = host::headlessQtPlatform(std::getenv("QT_QPA_PLATFORM"));
+    platform::x11::DisplayPtr watchedDisplay;
+    if (!headless && !(watchedDisplay = platform::x11::openDisplay())) {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         std::fputs(host::noDisplayMessage("tarnwick", wayland && *wayland).c_str(), stderr);
         return 1;
     }
     host::keepQtChatterQuiet();
     QApplication app(argc, argv);
+    // Before the form, whose creation parses the store: a start-up (or a run) whose X server went
+    // away ends at once instead of running on until it next talks to the server.
+    const platform::x11::ConnectionWatch watch(watchedDisplay.get(), "tarnwick");
     // The title is the main window's caption; a display name would be appended to every caption.
     QCoreApplication::setApplicationName("tarnwick");
     QApplication::setQuitOnLastWindowClosed(false);

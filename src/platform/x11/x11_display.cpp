@@ -67,6 +67,10 @@ XAtom atom(Display* display, const char* name) {
 
 std::string windowTitle(Display* display, XWindow window) {
     ErrorTrap trap(display);
+    return windowTitleTrapped(display, window);
+}
+
+std::string windowTitleTrapped(Display* display, XWindow window) {
     Atom type = None;
     int format = 0;
     unsigned long count = 0;

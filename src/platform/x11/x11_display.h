@@ -41,6 +41,9 @@ XAtom atom(Display* display, const char* name);
 
 // The window's title as a UTF-8 text: _NET_WM_NAME, else WM_NAME; empty when it has none.
 std::string windowTitle(Display* display, XWindow window);
+// The same for a caller that already holds an ErrorTrap: many windows can then be asked without
+// two round trips to the server each for the trap.
+std::string windowTitleTrapped(Display* display, XWindow window);
 
 // True when `window` names an existing window.
 bool windowExists(Display* display, XWindow window);
