@@ -14,8 +14,8 @@ lib=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/screen_lib.sh
 if [ -z "${TARNWICK_MATE_NAMESPACE:-}" ]; then
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
-  DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null
-  entry="$work/root/usr/share/applications/screensavers/tarnwick.desktop"
+  DESTDIR="$work/staged" cmake --install "$build" --prefix /usr >/dev/null
+  entry="$work/staged/usr/share/applications/screensavers/tarnwick.desktop"
   [ -f "$entry" ] || { echo "FAIL: no desktop entry installed"; exit 1; }
   grep -qx "Exec=$hackdir/tarnwick-hack --root" "$entry" ||
     { echo "FAIL: the entry does not run the hack from $hackdir"; cat "$entry"; exit 1; }
@@ -33,9 +33,9 @@ work=$TARNWICK_MATE_NAMESPACE
 mkdir -p "$work/hacks" "$work/share/applications/screensavers" "$work/home" "$work/runtime" \
   "$work/pictures"
 chmod 700 "$work/runtime"
-cp "$work/root/usr/bin/tarnwick-hack" "$work/hacks/tarnwick-hack"
+cp "$work/staged/usr/bin/tarnwick-hack" "$work/hacks/tarnwick-hack"
 mount --bind "$work/hacks" "$hackdir"
-cp "$work/root/usr/share/applications/screensavers/tarnwick.desktop" \
+cp "$work/staged/usr/share/applications/screensavers/tarnwick.desktop" \
   "$work/share/applications/screensavers/"
 picture='#C87828'
 convert -size 64x48 "xc:$picture" "BMP3:$work/pictures/one.bmp"
