@@ -12,16 +12,15 @@ PicturePreparer::PicturePreparer(Loader loader) : state_(std::make_shared<State>
 }
 
 PicturePreparer::~PicturePreparer() {
-    std::unique_lock lock(state_->mutex);
-    state_->jobStop.request_stop();
-    state_->ending = true;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->jobStop.request_stop();
+        state_->ending = true;
+    }
     state_->changed.notify_all();
-    const bool ended = state_->changed.wait_for(lock, kEndWait, [&] { return state_->ended; });
-    lock.unlock();
-    if (ended)
-        worker_.join();
-    else
-        worker_.detach(); // it holds its own share of the state and ends after its load
+    // The decoders notice the stop within a few rows; waiting for the worker keeps everything the
+    // loader uses alive until it has let go (the window is already gone by now).
+    worker_.join();
 }
 
 void PicturePreparer::prepare(Job job) {
@@ -84,8 +83,6 @@ void PicturePreparer::run(const std::shared_ptr<State>& state) {
             lock.lock();
         }
     }
-    s.ended = true;
-    s.changed.notify_all();
 }
 
 } // namespace tarnwick

@@ -5,7 +5,6 @@
 #include "imaging/bitmap.h"
 #include "platform/files.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -40,9 +39,7 @@ public:
     // `loader` runs on the worker; it must use nothing the main thread touches, nor anything the
     // owner frees (see the destructor).
     explicit PicturePreparer(Loader loader);
-    // Stops a load under way and waits a moment (kEndWait) for the worker to end; a loader that
-    // has not noticed the stop by then is left to finish on its own, so that ending the program
-    // never waits for a large decode.
+    // Stops a load under way and waits for the worker to end.
     ~PicturePreparer();
     PicturePreparer(const PicturePreparer&) = delete;
     PicturePreparer& operator=(const PicturePreparer&) = delete;
@@ -55,10 +52,8 @@ public:
     // Cancels a job under way and drops its result; returns at once.
     void cancel();
 
-    static constexpr std::chrono::milliseconds kEndWait{30};
-
 private:
-    // Shared with the worker thread, which may outlive this object.
+    // Shared with the worker thread.
     struct State {
         Loader loader;
         std::mutex mutex;
@@ -68,7 +63,6 @@ private:
         std::optional<Result> mailbox; // finished, not yet taken
         std::stop_source jobStop;      // stops the load under way
         bool ending = false;           // the owner is gone: the worker ends
-        bool ended = false;            // the worker has left its loop
     };
     static void run(const std::shared_ptr<State>& state);
 
