@@ -119,6 +119,18 @@ protected:
         server.reset();
     }
 
+    // Records the maps until the program has ended, the last ones included.
+    bool watchUntilEnded(Saver& saver) {
+        const bool ended = pumpUntil(
+            [&] {
+                watcher->poll();
+                return !saver.running();
+            },
+            10000);
+        watcher->poll();
+        return ended;
+    }
+
     std::unique_ptr<XServer> server;
     QProcess wm;
     std::unique_ptr<OtherClient> other;
@@ -139,13 +151,7 @@ TEST_F(HiddenFormTest, ConfigurationShowsTheDialogOnly) {
     // Ok (Enter) closes the dialog; the program then ends.
     runTool("xdotool", {"search", "--onlyvisible", "--name", "^Tarnwick Settings$",
                         "windowactivate", "--sync", "key", "Return"});
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            watcher->poll();
-            return !saver.running();
-        },
-        10000));
-    watcher->poll();
+    ASSERT_TRUE(watchUntilEnded(saver));
     EXPECT_EQ(saver.exitCode(), 0) << saver.errorOutput();
     // Only the dialog: the form, mapped even for a moment, would be a second title here.
     EXPECT_EQ(watcher->mappedTitles(pid), std::set<std::string>{"Tarnwick Settings"});
@@ -155,13 +161,7 @@ TEST_F(HiddenFormTest, PasswordRequestShowsNothing) {
     const Profile profile(16, 16, [](int, int) { return 0x102030u; });
     Saver saver(profile, {"/a", "0"});
     const long pid = saver.processId();
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            watcher->poll();
-            return !saver.running();
-        },
-        10000));
-    watcher->poll();
+    ASSERT_TRUE(watchUntilEnded(saver));
     EXPECT_EQ(saver.exitCode(), 0) << saver.errorOutput();
     EXPECT_TRUE(watcher->mappedTitles(pid).empty());
 }
