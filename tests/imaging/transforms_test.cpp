@@ -1,4 +1,5 @@
 #include "imaging/transforms.h"
+#include "imaging/warp.h"
 
 #include "support/pictures.h"
 #include "support/reference_transforms.h"
@@ -187,11 +188,19 @@ TEST(WarpTest, EqualsTheOnePixelStepsForEveryAmount) {
     const struct {
         Size2 size;
         int32_t amounts[5];
-    } cases[] = {{{1, 1}, {1, 585, 2880, 7, -3}},    {{2, 2}, {1, 585, 2880, 7, -3}},
-                 {{7, 5}, {1, 2, 585, 1000, -1}},    {{10, 5}, {1, 3, 585, 2880, 100}},
-                 {{64, 48}, {1, 2, 5, 585, -585}},   {{301, 201}, {1, 7, 40, 585, 2880}},
-                 {{1920, 16}, {1, 2, 9, 585, 2880}}, {{16, 1920}, {1, 2, 9, 585, 2880}},
-                 {{4000, 3}, {1, 13, 585, 2880, -2}}};
+    } cases[] = {{{1, 1}, {1, 585, 2880, 7, -3}},
+                 {{2, 2}, {1, 585, 2880, 7, -3}},
+                 {{7, 5}, {1, 2, 585, 1000, -1}},
+                 {{10, 5}, {1, 3, 585, 2880, 100}},
+                 {{64, 48}, {1, 2, 5, 585, -585}},
+                 {{301, 201}, {1, 7, 40, 585, 2880}},
+                 {{1920, 16}, {1, 2, 9, 585, 2880}},
+                 {{16, 1920}, {1, 2, 9, 585, 2880}},
+                 {{4000, 3}, {1, 13, 585, 2880, -2}},
+                 // 1/49 rounds so that 49 * (1/49) < 1: lookups at whole multiples of the width
+                 // or height wrap through the remainder's correction.
+                 {{49, 1500}, {1, 3, 585, 1000, 2880}},
+                 {{1500, 49}, {1, 3, 585, 1000, 2880}}};
     for (const auto& c : cases)
         for (int32_t amount : c.amounts) {
             const Size2 s = c.size;
@@ -209,6 +218,18 @@ TEST(WarpTest, DesktopSizedPhotoEqualsTheOnePixelSteps) {
     WarpBitmap(src, fast, 585);
     testing::referenceWarp(src, ref, 585);
     EXPECT_EQ(differences(fast, ref), "");
+}
+
+// Processors without AVX2 and FMA take the one-pixel steps for every pixel.
+TEST(WarpTest, OnePixelStepsAloneEqualTheReference) {
+    const WorkBitmap src = randomBitmap(301, 201, 21);
+    WorkBitmap steps = whiteBitmap(301, 201), ref = whiteBitmap(301, 201);
+    const warp::Job job{src.data(), src.stride(), steps.data(), steps.stride(), 301,
+                        201,        585.0f,       150.0f,       100.0f};
+    for (int32_t ty = 0; ty < 201; ++ty)
+        for (int32_t tx = 0; tx < 301; ++tx) warp::warpPixel(job, tx, ty);
+    testing::referenceWarp(src, ref, 585);
+    EXPECT_EQ(differences(steps, ref), "");
 }
 
 TEST(WarpTest, ThreadCountDoesNotChangeTheResult) {
