@@ -79,27 +79,44 @@ void rotateQuarterTurns(const WorkBitmap& src, WorkBitmap& dst, int64_t cx, int6
         return;
     }
 
-    // A quarter or three quarters: rows become columns. Tiles keep the source rows in cache.
+    // A quarter or three quarters: rows become columns, in tiles of 32 destination rows (32
+    // source columns, about two cache lines of each source row) by 128 destination columns (128
+    // source rows): 16 KiB of source lines and 12 KiB of destination, which stay in the
+    // first-level cache. The best at 1080p of 8-128 by 32-1024.
+    constexpr int64_t kTileRows = 32, kTileColumns = 128;
     const bool clockwise = quarter == 1;
     const int64_t kx = clockwise ? cx - cy - xoff : cx + cy - 1 - xoff;
     const int64_t ky = clockwise ? cx + cy - 1 - yoff : cy - cx - yoff;
     const Range ys = clockwise ? clampRange(-kx, sw - kx, dh) : clampRange(kx - sw + 1, kx + 1, dh);
     const Range xs = clockwise ? clampRange(ky - sh + 1, ky + 1, dw) : clampRange(-ky, sh - ky, dw);
     if (xs.begin >= xs.end || ys.begin >= ys.end) return;
-    constexpr int64_t kTile = 32;
-    for (int64_t y0 = ys.begin; y0 < ys.end; y0 += kTile) {
-        const int64_t y1 = std::min(y0 + kTile, ys.end);
-        for (int64_t x0 = xs.begin; x0 < xs.end; x0 += kTile) {
-            const int64_t x1 = std::min(x0 + kTile, xs.end);
+    // Along a destination row the source steps a whole row, up or down.
+    const std::ptrdiff_t step = clockwise ? -ss : ss;
+    for (int64_t y0 = ys.begin; y0 < ys.end; y0 += kTileRows) {
+        const int64_t y1 = std::min(y0 + kTileRows, ys.end);
+        for (int64_t x0 = xs.begin; x0 < xs.end; x0 += kTileColumns) {
+            const int64_t x1 = std::min(x0 + kTileColumns, xs.end);
             for (int64_t y = y0; y < y1; ++y) {
-                uint8_t* out = d + ds * y;
-                const uint8_t* column = s + 3 * (clockwise ? y + kx : kx - y);
-                if (clockwise)
-                    for (int64_t x = x0; x < x1; ++x)
-                        copyPixel(out + 3 * x, column + ss * (ky - x));
-                else
-                    for (int64_t x = x0; x < x1; ++x)
-                        copyPixel(out + 3 * x, column + ss * (x + ky));
+                uint8_t* out = d + ds * y + 3 * x0;
+                const uint8_t* in =
+                    s + 3 * (clockwise ? y + kx : kx - y) + ss * (clockwise ? ky - x0 : x0 + ky);
+                int64_t x = x0;
+                // Four pixels at a time: four word loads (each reads a byte past its pixel, which
+                // the row padding or the bitmap's spare bytes provide), three word stores.
+                for (; x + 4 <= x1; x += 4, out += 12, in += 4 * step) {
+                    uint32_t p0, p1, p2, p3;
+                    std::memcpy(&p0, in, 4);
+                    std::memcpy(&p1, in + step, 4);
+                    std::memcpy(&p2, in + 2 * step, 4);
+                    std::memcpy(&p3, in + 3 * step, 4);
+                    const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
+                    const uint32_t w1 = (p1 >> 8 & 0xFFFF) | p2 << 16;
+                    const uint32_t w2 = (p2 >> 16 & 0xFF) | p3 << 8;
+                    std::memcpy(out, &w0, 4);
+                    std::memcpy(out + 4, &w1, 4);
+                    std::memcpy(out + 8, &w2, 4);
+                }
+                for (; x < x1; ++x, out += 3, in += step) copyPixel(out, in);
             }
         }
     }
