@@ -29,7 +29,7 @@ struct Size2 {
 };
 // The last is larger than a quarter turn's tile both ways.
 const Size2 kSizes[] = {{1, 1}, {2, 2},   {3, 2},   {2, 3},   {7, 5},
-                        {8, 6}, {31, 17}, {64, 48}, {33, 65}, {301, 139}};
+                        {8, 6}, {31, 17}, {64, 48}, {33, 65}, {139, 301}};
 
 TEST(ClampTest, ByteAndIntBounds) {
     const struct {
