@@ -178,11 +178,12 @@ void Stretcher::copy(const WorkBitmap& src, const Rect& srcRect, const FrameView
         drawRows(rows, 0, dst.height);
         return;
     }
-    // A scratch row for each thread, small enough to stay in its cache.
-    if (scratch_.size() < 2 * static_cast<size_t>(dst.width))
-        scratch_.resize(2 * static_cast<size_t>(dst.width));
+    // A scratch row for each thread, small enough to stay in its cache; 64 bytes apart, so that
+    // the two never share a cache line.
+    const size_t scratchStride = static_cast<size_t>(dst.width) + 16;
+    if (scratch_.size() < 2 * scratchStride) scratch_.resize(2 * scratchStride);
     uint32_t* const ownScratch = scratch_.data();
-    uint32_t* const helperScratch = ownScratch + dst.width;
+    uint32_t* const helperScratch = ownScratch + scratchStride;
     if (!helper_) {
         streamRows(rows, 0, dst.height, ownScratch);
         return;
