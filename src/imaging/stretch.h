@@ -22,7 +22,9 @@ namespace tarnwick {
 // thread (started with the first such frame and kept for the next) take bands of rows in turn
 // until none are left. A wake-up costs tens of microseconds, a 1080p frame a few hundred: smaller
 // frames stay on one core. The frame is the same either way; the helper writes only the rows of
-// the bands it took and is done when copy() returns.
+// the bands it took and is done when copy() returns. Such frames do not fit the caches: their
+// rows are made in a scratch row per thread and written with streaming stores, which skip reading
+// each destination line in first (the X server reads the frame from memory anyway).
 class Stretcher {
 public:
     static constexpr int64_t kSplitFrom = int64_t{2560} * 1440;
@@ -39,11 +41,16 @@ public:
 
 private:
     struct Rows;
-    void drawRows(const Rows& rows, int32_t begin, int32_t end) const;
+    // Rows begin..end-1, written in place.
+    static void drawRows(const Rows& rows, int32_t begin, int32_t end);
+    // The same made in `scratch` (dst.width pixels, this thread's own) and streamed out; the
+    // stores are fenced before it returns, so that the thread may then hand the rows over.
+    static void streamRows(const Rows& rows, int32_t begin, int32_t end, uint32_t* scratch);
 
     int64_t splitFrom_;
     bool helperUnavailable_ = false;
     std::vector<int32_t> columnOffsets_; // byte offset in a source row, per destination column
+    std::vector<uint32_t> scratch_;      // a row for each of the two threads
     std::unique_ptr<BandWorker> helper_;
 };
 

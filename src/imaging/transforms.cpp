@@ -5,6 +5,11 @@
 #include <cstring>
 #include <numbers>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#include <tmmintrin.h>
+#endif
+
 // The pixel loops come in an AVX2 and a baseline version, picked when the program is loaded. Not
 // under ThreadSanitizer: its runtime is not up yet when the loader runs the choosing function.
 #if defined(__SANITIZE_THREAD__)
@@ -34,6 +39,50 @@ Range clampRange(int64_t begin, int64_t end, int64_t limit) {
     return {std::max<int64_t>(begin, 0), std::min(end, limit)};
 }
 
+#ifdef __SSE2__
+// Four pixels (12 bytes of a 16-byte load) to a word each, and back to 12 bytes.
+__attribute__((target("ssse3"))) inline __m128i widenPixels(const uint8_t* p) {
+    const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), widen);
+}
+
+__attribute__((target("ssse3"))) inline void storePixels(uint8_t* p, __m128i words) {
+    const __m128i narrow = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m128i bytes = _mm_shuffle_epi8(words, narrow);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), bytes);
+    const uint32_t last = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)));
+    std::memcpy(p + 8, &last, 4);
+}
+
+// Four destination rows of a quarter turn, `count` columns, in blocks of four by four pixels:
+// four source rows of four pixels are widened to a word per pixel, transposed and packed back
+// into four destination rows. The loads read 4 bytes past the fourth pixel, which the row
+// padding, the next row or the bitmap's spare bytes provide. `in` is the leftmost of the four
+// source columns in the source row of the first destination column; `step` leads from one
+// destination column's source row to the next. Clockwise, destination row i takes source column
+// i; otherwise column 3 - i.
+__attribute__((target("ssse3"))) void quarterTurnStrip(const uint8_t* in, std::ptrdiff_t step,
+                                                       uint8_t* out, std::ptrdiff_t ds,
+                                                       int64_t count, bool clockwise) {
+    int64_t x = 0;
+    for (; x + 4 <= count; x += 4, in += 4 * step, out += 12) {
+        const __m128i a0 = widenPixels(in), a1 = widenPixels(in + step);
+        const __m128i a2 = widenPixels(in + 2 * step), a3 = widenPixels(in + 3 * step);
+        const __m128i t0 = _mm_unpacklo_epi32(a0, a1), t1 = _mm_unpackhi_epi32(a0, a1);
+        const __m128i t2 = _mm_unpacklo_epi32(a2, a3), t3 = _mm_unpackhi_epi32(a2, a3);
+        // Source column c of the four source rows.
+        const __m128i c0 = _mm_unpacklo_epi64(t0, t2), c1 = _mm_unpackhi_epi64(t0, t2);
+        const __m128i c2 = _mm_unpacklo_epi64(t1, t3), c3 = _mm_unpackhi_epi64(t1, t3);
+        storePixels(out, clockwise ? c0 : c3);
+        storePixels(out + ds, clockwise ? c1 : c2);
+        storePixels(out + 2 * ds, clockwise ? c2 : c1);
+        storePixels(out + 3 * ds, clockwise ? c3 : c0);
+    }
+    for (; x < count; ++x, in += step, out += 3)
+        for (int i = 0; i < 4; ++i) copyPixel(out + ds * i, in + 3 * (clockwise ? i : 3 - i));
+}
+#endif
+
 // The lookups of a quarter-turn multiple fall on whole pixels (the sine or cosine that should be
 // 0 is about 1e-16, far too small to move a rounding or a channel), so the result is a
 // rearrangement: destination (x, y) takes source (ix, iy) with
@@ -48,6 +97,26 @@ void rotateQuarterTurns(const WorkBitmap& src, WorkBitmap& dst, int64_t cx, int6
     const std::ptrdiff_t ss = src.stride();
     uint8_t* d = dst.data();
     const std::ptrdiff_t ds = dst.stride();
+    // `count` pixels to `out` from `in`, in + step, in + 2 step, ... Four at a time: four word
+    // loads (each reads a byte past its pixel, which the next pixel, the row padding or the
+    // bitmap's spare bytes provide) and three word stores.
+    auto copyRun = [](uint8_t* out, const uint8_t* in, std::ptrdiff_t step, int64_t count) {
+        int64_t x = 0;
+        for (; x + 4 <= count; x += 4, out += 12, in += 4 * step) {
+            uint32_t p0, p1, p2, p3;
+            std::memcpy(&p0, in, 4);
+            std::memcpy(&p1, in + step, 4);
+            std::memcpy(&p2, in + 2 * step, 4);
+            std::memcpy(&p3, in + 3 * step, 4);
+            const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
+            const uint32_t w1 = (p1 >> 8 & 0xFFFF) | p2 << 16;
+            const uint32_t w2 = (p2 >> 16 & 0xFF) | p3 << 8;
+            std::memcpy(out, &w0, 4);
+            std::memcpy(out + 4, &w1, 4);
+            std::memcpy(out + 8, &w2, 4);
+        }
+        for (; x < count; ++x, out += 3, in += step) copyPixel(out, in);
+    };
 
     if (quarter == 0 || quarter == 2) {
         const bool turned = quarter == 2;
@@ -65,34 +134,43 @@ void rotateQuarterTurns(const WorkBitmap& src, WorkBitmap& dst, int64_t cx, int6
                             static_cast<size_t>(xs.end - xs.begin) * 3);
                 continue;
             }
-            const uint8_t* in = s + ss * (ky - y);
-            for (int64_t x = xs.begin; x < xs.end; ++x) copyPixel(out + 3 * x, in + 3 * (kx - x));
+            copyRun(out + 3 * xs.begin, s + ss * (ky - y) + 3 * (kx - xs.begin), -3,
+                    xs.end - xs.begin);
         }
         return;
     }
 
-    // A quarter or three quarters: rows become columns. Tiles keep the source rows in cache.
+    // A quarter or three quarters: rows become columns, in tiles of 16 destination rows (16
+    // source columns, one or two cache lines of each source row) by 256 destination columns (256
+    // source rows), whose source lines stay in the first-level cache (8-32 by 128-512 measured
+    // alike at 1080p; 32 by 32 took twice as long).
+    constexpr int64_t kTileRows = 16, kTileColumns = 256;
     const bool clockwise = quarter == 1;
     const int64_t kx = clockwise ? cx - cy - xoff : cx + cy - 1 - xoff;
     const int64_t ky = clockwise ? cx + cy - 1 - yoff : cy - cx - yoff;
     const Range ys = clockwise ? clampRange(-kx, sw - kx, dh) : clampRange(kx - sw + 1, kx + 1, dh);
     const Range xs = clockwise ? clampRange(ky - sh + 1, ky + 1, dw) : clampRange(-ky, sh - ky, dw);
     if (xs.begin >= xs.end || ys.begin >= ys.end) return;
-    constexpr int64_t kTile = 32;
-    for (int64_t y0 = ys.begin; y0 < ys.end; y0 += kTile) {
-        const int64_t y1 = std::min(y0 + kTile, ys.end);
-        for (int64_t x0 = xs.begin; x0 < xs.end; x0 += kTile) {
-            const int64_t x1 = std::min(x0 + kTile, xs.end);
-            for (int64_t y = y0; y < y1; ++y) {
-                uint8_t* out = d + ds * y;
-                const uint8_t* column = s + 3 * (clockwise ? y + kx : kx - y);
-                if (clockwise)
-                    for (int64_t x = x0; x < x1; ++x)
-                        copyPixel(out + 3 * x, column + ss * (ky - x));
-                else
-                    for (int64_t x = x0; x < x1; ++x)
-                        copyPixel(out + 3 * x, column + ss * (x + ky));
-            }
+    // Along a destination row the source steps a whole row, up or down.
+    const std::ptrdiff_t step = clockwise ? -ss : ss;
+    auto source = [&](int64_t x, int64_t y) {
+        return s + 3 * (clockwise ? y + kx : kx - y) + ss * (clockwise ? ky - x : x + ky);
+    };
+#ifdef __SSE2__
+    static const bool strips = __builtin_cpu_supports("ssse3");
+#endif
+    for (int64_t y0 = ys.begin; y0 < ys.end; y0 += kTileRows) {
+        const int64_t y1 = std::min(y0 + kTileRows, ys.end);
+        for (int64_t x0 = xs.begin; x0 < xs.end; x0 += kTileColumns) {
+            const int64_t x1 = std::min(x0 + kTileColumns, xs.end);
+            int64_t y = y0;
+#ifdef __SSE2__
+            if (strips)
+                for (; y + 4 <= y1; y += 4)
+                    quarterTurnStrip(source(x0, clockwise ? y : y + 3), step, d + ds * y + 3 * x0,
+                                     ds, x1 - x0, clockwise);
+#endif
+            for (; y < y1; ++y) copyRun(d + ds * y + 3 * x0, source(x0, y), step, x1 - x0);
         }
     }
 }

@@ -28,8 +28,9 @@ WorkBitmap whiteBitmap(int32_t w, int32_t h) {
 struct Size2 {
     int32_t w, h;
 };
-const Size2 kSizes[] = {{1, 1}, {2, 2},   {3, 2},   {2, 3},  {7, 5},
-                        {8, 6}, {31, 17}, {64, 48}, {33, 65}};
+// The last is larger than a quarter turn's tile both ways.
+const Size2 kSizes[] = {{1, 1}, {2, 2},   {3, 2},   {2, 3},   {7, 5},
+                        {8, 6}, {31, 17}, {64, 48}, {33, 65}, {139, 301}};
 
 TEST(ClampTest, ByteAndIntBounds) {
     const struct {
