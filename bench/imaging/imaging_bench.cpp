@@ -2,6 +2,7 @@
 // threads), the blur, the frame's stretch copy and JPEG decoding against a bare libjpeg decode.
 // Pictures are made here, or JPEG files are given in TARNWICK_BENCH_JPEGS (paths separated by
 // ':'), as bench/imaging/compare.sh does.
+#include "imaging/band_worker.h"
 #include "imaging/bitmap.h"
 #include "imaging/bmp_decoder.h"
 #include "imaging/jpeg_decoder.h"
@@ -12,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include <emmintrin.h>
 #include <fcntl.h>
 #include <jpeglib.h>
 #include <unistd.h>
@@ -144,6 +147,32 @@ BENCHMARK(BM_Stretch)
     ->ArgsProduct({{0, 1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The anchor for the large frames: only writing a frame of the picture's size with streaming
+// stores, in bands of 64 rows on this thread and one helper as the stretch does; the floor the
+// memory sets for any stretch into a frame that size.
+void BM_FrameWriteFloor(benchmark::State& state) {
+    const WorkBitmap& src = picture(int(state.range(0)));
+    const int32_t w = src.width(), h = src.height();
+    std::vector<uint32_t> frame(size_t(w) * h);
+    tarnwick::BandWorker helper;
+    for (auto _ : state) {
+        std::atomic<int32_t> next{0};
+        auto bands = [&] {
+            const __m128i black = _mm_set1_epi32(int(0xFF000000u));
+            for (int32_t y0; (y0 = next.fetch_add(64, std::memory_order_relaxed)) < h;)
+                for (int32_t y = y0; y < std::min(y0 + 64, h); ++y) {
+                    auto* row = reinterpret_cast<__m128i*>(frame.data() + size_t(y) * w);
+                    for (int32_t x = 0; x < w / 4; ++x) _mm_stream_si128(row + x, black);
+                }
+            _mm_sfence();
+        };
+        helper.runAlongside(bands, bands);
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetLabel(std::string(sizeName(int(state.range(0)))) + " two threads");
+}
+BENCHMARK(BM_FrameWriteFloor)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 std::vector<uint8_t> compress(const WorkBitmap& b, int quality) {
     jpeg_compress_struct c{};

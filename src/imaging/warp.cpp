@@ -113,7 +113,7 @@ void WarpBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t amount, int thre
     threads = std::min(threads, units);
     // The rows are handed out in small batches, so a thread that gets less of the machine (it
     // is shared) takes fewer of them instead of holding the others up at the end.
-    const int32_t kBatch = mirrored ? 16 : 4;
+    const int32_t kBatch = mirrored ? 8 : 4;
     std::atomic<int32_t> next{0};
     auto work = [&doRows, &next, units, kBatch] {
         for (int32_t from; (from = next.fetch_add(kBatch, std::memory_order_relaxed)) < units;)
