@@ -112,7 +112,8 @@ void WarpBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t amount, int thre
     threads = std::clamp(threads, 1, std::max(1, rows * columns / 4096));
     threads = std::min(threads, units);
     // The rows are handed out in small batches, so a thread that gets less of the machine (it
-    // is shared) takes fewer of them instead of holding the others up at the end.
+    // is shared) takes fewer of them instead of holding the others up at the end. A mirrored
+    // row brings its mirror row along.
     const int32_t kBatch = mirrored ? 8 : 4;
     std::atomic<int32_t> next{0};
     auto work = [&doRows, &next, units, kBatch] {
