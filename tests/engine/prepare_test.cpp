@@ -57,8 +57,10 @@ protected:
     }
     int shownWidth() const { return world.module.CopyBitmap->width(); }
     void tick() { form().JvThreadTimer1Timer(*form().JvThreadTimer1); }
-    EngineWorld world;
+    // Declared first, so destroyed last: the form's worker may still be in the loader until
+    // the form has gone.
     RecordingLoader recorder;
+    EngineWorld world;
 };
 
 TEST_F(Prepared, TicksSwapInPicturesDecodedOffTheMainThreadInListOrder) {
