@@ -1,5 +1,7 @@
 #include "imaging/transforms.h"
 
+#include "imaging/warp.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -21,8 +23,6 @@
 namespace tarnwick {
 
 namespace {
-
-constexpr float kHalfPiF = std::numbers::pi_v<float> / 2; // 1.5707964
 
 inline void copyPixel(uint8_t* to, const uint8_t* from) {
     std::memcpy(to, from, 3);
@@ -266,7 +266,7 @@ int32_t ClampInt(int32_t v, int32_t lo, int32_t hi) {
 }
 
 float PointAngle(float xt, float yt) {
-    if (xt == 0) return yt > 0 ? kHalfPiF : -kHalfPiF;
+    if (xt == 0) return yt > 0 ? warp::kHalfPiF : -warp::kHalfPiF;
     float a = atanRounded(yt / xt);
     // pi to extended precision; the sum is rounded once, to the 32-bit result.
     if (xt < 0) a = static_cast<float>(static_cast<long double>(a) + kPiL);

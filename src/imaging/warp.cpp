@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <numbers>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -36,13 +35,12 @@ void weigh(float f, int32_t i, float& w0, float& w1) {
 } // namespace
 
 void warpPixel(const Job& j, int32_t tx, int32_t ty) {
-    constexpr float kOffset = -std::numbers::pi_v<float> / 2;
     const float dx = static_cast<float>(tx) - j.midX;
     const float dy = static_cast<float>(ty) - j.midY;
     const float r = std::sqrt(dx * dx + dy * dy);
     float fx = 0, fy = 0;
     if (r != 0) {
-        const float theta = PointAngle(dx, dy) - r / j.amount - kOffset;
+        const float theta = PointAngle(dx, dy) - r / j.amount - (-kHalfPiF);
         // Double-precision results rounded once to the 32-bit values they are stored in.
         fx = r * static_cast<float>(std::cos(static_cast<double>(theta)));
         fy = r * static_cast<float>(std::sin(static_cast<double>(theta)));

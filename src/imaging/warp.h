@@ -2,8 +2,12 @@
 // The warp's row loops, shared by the portable steps and the AVX2 version.
 #include <cstddef>
 #include <cstdint>
+#include <numbers>
 
 namespace tarnwick::warp {
+
+// pi/2 as a 32-bit float, 1.5707964: the angle on the vertical axis and the quarter turn.
+inline constexpr float kHalfPiF = std::numbers::pi_v<float> / 2;
 
 struct Job {
     const uint8_t* src;

@@ -17,8 +17,6 @@ namespace tarnwick::warp {
 
 namespace {
 
-constexpr float kHalfPiF = std::numbers::pi_v<float> / 2; // 1.5707964
-
 inline __m256d splat(double v) {
     return _mm256_set1_pd(v);
 }
