@@ -253,6 +253,14 @@ int main(int argc, char** argv) {
         std::printf("%-34s longest between changes: median %5.1f ms (min %5.1f, max %5.1f); "
                     "the change adds %+5.1f ms\n",
                     "", b.median, b.min, b.max, l.median - b.median);
+        // A stall: more than two frames missed at once. Medians of 10 do not show a rare one.
+        const double stall = 2.5 * s.normal;
+        auto stalls = [&](const std::vector<double>& v) {
+            return std::count_if(v.begin(), v.end(), [&](double g) { return g > stall; });
+        };
+        std::printf("%-34s stalls over %.0f ms: %td of %zu around a change, %td of %zu between\n",
+                    "", stall, stalls(s.longest), s.longest.size(), stalls(s.between),
+                    s.between.size());
     };
     std::printf("4000x3000 JPEG, refresh 16 ms, %d changes each\n", changes);
     print("decoded ahead (worker)", ahead);

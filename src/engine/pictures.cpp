@@ -104,6 +104,8 @@ void TForm1::ApplyDesktopSetting(int32_t index) {
     default:
         break;
     }
+    // The desktop picture stays for the whole run: the block a transform freed is of no more use.
+    ReleaseSparePixels();
 }
 
 void TForm1::RotateDesktop(int32_t angle) {

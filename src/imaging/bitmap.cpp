@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <sys/mman.h>
+#include <type_traits>
 #include <utility>
 
 namespace tarnwick {
@@ -20,23 +22,76 @@ constexpr std::ptrdiff_t kSpareBytes = 4;
 constexpr size_t kHugePage = size_t(2) << 20;
 constexpr size_t kHugeFrom = 2 * kHugePage;
 
+// The last large block freed, kept for the next large bitmap: a picture change frees one photo
+// and decodes the next one of the same size. On a virtual machine whose host takes freed guest
+// memory back, faulting tens of fresh megabytes in again stalled the guest's other core too, for
+// 50 - 120 ms: the animation froze after about one picture change in four.
+struct Spare {
+    std::mutex mutex;
+    uint8_t* block = nullptr;
+    size_t size = 0;
+};
+// Never destroyed, so that bitmaps freed during exit still find it.
+constinit Spare spare;
+static_assert(std::is_trivially_destructible_v<Spare>);
+
+// The spare block if it holds `size` bytes without wasting more than half of it. A spare that does
+// not fit is freed, so that one huge picture does not pin its memory.
+WorkBitmap::Pixels takeSpare(size_t size) {
+    WorkBitmap::Pixels taken;
+    {
+        std::lock_guard lock(spare.mutex);
+        if (!spare.block) return nullptr;
+        taken =
+            WorkBitmap::Pixels(std::exchange(spare.block, nullptr), {std::exchange(spare.size, 0)});
+    }
+    if (taken.get_deleter().block >= size && taken.get_deleter().block / 2 < size) return taken;
+    std::free(taken.release());
+    return nullptr;
+}
+
 WorkBitmap::Pixels allocatePixels(std::ptrdiff_t stride, int32_t height) {
     const size_t size = static_cast<size_t>(stride * height + kSpareBytes);
-    void* block = nullptr;
-    if (size >= kHugeFrom) {
-        const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-        block = std::aligned_alloc(kHugePage, rounded);
-        // Only advice: without huge pages the block is an ordinary one. The whole rounded block,
-        // or its last, partly used 2 MiB would still be faulted in 4 KiB at a time.
-        if (block) madvise(block, rounded, MADV_HUGEPAGE);
-    } else {
-        block = std::malloc(size);
+    if (size < kHugeFrom) {
+        void* block = std::malloc(size);
+        if (!block) throw std::bad_alloc();
+        return WorkBitmap::Pixels(static_cast<uint8_t*>(block));
     }
+    const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+    if (WorkBitmap::Pixels reused = takeSpare(rounded)) return reused;
+    void* block = std::aligned_alloc(kHugePage, rounded);
     if (!block) throw std::bad_alloc();
-    return WorkBitmap::Pixels(static_cast<uint8_t*>(block));
+    // Only advice: without huge pages the block is an ordinary one. The whole rounded block, or its
+    // last, partly used 2 MiB would still be faulted in 4 KiB at a time.
+    madvise(block, rounded, MADV_HUGEPAGE);
+    return WorkBitmap::Pixels(static_cast<uint8_t*>(block), {rounded});
 }
 
 } // namespace
+
+void WorkBitmap::FreePixels::operator()(uint8_t* p) const {
+    if (block == 0) {
+        std::free(p);
+        return;
+    }
+    uint8_t* older = p;
+    {
+        std::lock_guard lock(spare.mutex);
+        std::swap(older, spare.block);
+        spare.size = block;
+    }
+    std::free(older);
+}
+
+void ReleaseSparePixels() {
+    uint8_t* block = nullptr;
+    {
+        std::lock_guard lock(spare.mutex);
+        block = std::exchange(spare.block, nullptr);
+        spare.size = 0;
+    }
+    std::free(block);
+}
 
 void checkBitmapSize(int64_t width, int64_t height, int64_t maxPixels) {
     if (width < 0 || height < 0)

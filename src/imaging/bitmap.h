@@ -19,8 +19,12 @@ void checkBitmapSize(int64_t width, int64_t height, int64_t maxPixels = kMaxBitm
 
 class WorkBitmap {
 public:
+    // A large block (`block` bytes, 2 MiB aligned) may be kept for the next large bitmap.
     struct FreePixels {
-        void operator()(uint8_t* p) const { std::free(p); }
+        FreePixels() noexcept : block(0) {}
+        FreePixels(size_t blockSize) noexcept : block(blockSize) {}
+        void operator()(uint8_t* p) const;
+        size_t block;
     };
     using Pixels = std::unique_ptr<uint8_t[], FreePixels>;
 
@@ -62,6 +66,10 @@ private:
     // pixel.
     Pixels pixels_;
 };
+
+// Frees the large block kept from the last freed bitmap, if any. For when no more pictures of that
+// size will come (the desktop, once transformed).
+void ReleaseSparePixels();
 
 // A new, empty (0 by 0) working bitmap.
 std::unique_ptr<WorkBitmap> NewWorkBitmap();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace tarnwick {
 namespace {
 
@@ -106,6 +108,31 @@ TEST(WorkBitmapTest, MovedFromBitmapsAreEmpty) {
     EXPECT_EQ(b.width(), 3);
     EXPECT_TRUE(a.empty()); // NOLINT(bugprone-use-after-move): the state is part of the contract
     EXPECT_EQ(a.stride(), 0);
+}
+
+// A picture change frees one photo and decodes the next on another thread: the next one of the same
+// size takes the freed block, so no fresh memory is faulted in; a block over twice the need is not
+// handed out.
+TEST(WorkBitmapTest, TheNextLargePictureTakesTheLastFreedBlock) {
+    ReleaseSparePixels();
+    const uint8_t* freed = nullptr;
+    std::thread([&] {
+        WorkBitmap landscape;
+        landscape.resizeForOverwrite(2000, 1500);
+        freed = landscape.data();
+    }).join();
+    WorkBitmap portrait;
+    portrait.resizeForOverwrite(1500, 2000);
+    EXPECT_EQ(portrait.data(), freed);
+
+    WorkBitmap kept;
+    kept.resizeForOverwrite(5000, 5000);
+    const uint8_t* big = kept.data();
+    kept = WorkBitmap();
+    WorkBitmap small;
+    small.resizeForOverwrite(1500, 1000);
+    EXPECT_NE(small.data(), big);
+    ReleaseSparePixels();
 }
 
 } // namespace
