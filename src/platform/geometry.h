@@ -22,6 +22,7 @@ struct Size {
 };
 
 // A 32-bit 0xAARRGGBB frame, rows `stride` pixels apart (a window's backing store or a test frame).
+// Whoever draws into it writes opaque pixels (alpha 0xFF): a window shows them as they are.
 struct FrameView {
     uint32_t* pixels = nullptr;
     int32_t width = 0;

@@ -279,14 +279,9 @@ void X11FormWindow::endFrame() {
         QPainter painter(device);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(QRect(QPoint(0, 0), window_->size()), *fallback_);
-    } else if (auto* image = dynamic_cast<QImage*>(device); image && image->hasAlphaChannel()) {
-        // The window is opaque: whatever alpha the frame carries must not show through.
-        for (int y = 0; y < image->height(); ++y) {
-            std::span<uint32_t> row(reinterpret_cast<uint32_t*>(image->scanLine(y)),
-                                    static_cast<size_t>(image->width()));
-            for (uint32_t& p : row) p |= 0xFF000000u;
-        }
     }
+    // The frame goes out as drawn: its pixels are opaque (see FrameView), so even a backing store
+    // with an alpha channel needs no pass over them.
     store_->endPaint();
     store_->flush(QRegion(QRect(QPoint(0, 0), window_->size())));
 }
