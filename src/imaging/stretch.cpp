@@ -6,7 +6,7 @@
 #include <system_error>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace tarnwick {
@@ -32,9 +32,15 @@ inline uint32_t loadPixel(const uint8_t* p) {
 // frame from memory anyway. They are weakly ordered: finishStreaming() must come between the last
 // of them and whatever tells another thread or process that the frame is ready.
 #ifdef __SSE2__
-void streamRow(uint32_t* to, const uint32_t* from, int32_t count) {
+// Stores of 32 bytes where the processor has them: writing a large frame alone took up to 1.8
+// times less time than with 16-byte ones (AMD Zen 4, two threads).
+template <int kBytes> inline bool alignedFor(const uint32_t* p) {
+    return (reinterpret_cast<uintptr_t>(p) & (kBytes - 1)) == 0;
+}
+
+void streamRow16(uint32_t* to, const uint32_t* from, int32_t count) {
     int32_t i = 0;
-    for (; i < count && (reinterpret_cast<uintptr_t>(to + i) & 15) != 0; ++i)
+    for (; i < count && !alignedFor<16>(to + i); ++i)
         _mm_stream_si32(reinterpret_cast<int*>(to + i), static_cast<int>(from[i]));
     for (; i + 4 <= count; i += 4)
         _mm_stream_si128(reinterpret_cast<__m128i*>(to + i),
@@ -43,18 +49,76 @@ void streamRow(uint32_t* to, const uint32_t* from, int32_t count) {
         _mm_stream_si32(reinterpret_cast<int*>(to + i), static_cast<int>(from[i]));
 }
 
-void streamFill(uint32_t* to, int32_t count, uint32_t value) {
+__attribute__((target("avx2"))) void streamRow32(uint32_t* to, const uint32_t* from,
+                                                 int32_t count) {
+    int32_t i = 0;
+    for (; i < count && !alignedFor<32>(to + i); ++i)
+        _mm_stream_si32(reinterpret_cast<int*>(to + i), static_cast<int>(from[i]));
+    for (; i + 8 <= count; i += 8)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(to + i),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)));
+    for (; i < count; ++i)
+        _mm_stream_si32(reinterpret_cast<int*>(to + i), static_cast<int>(from[i]));
+}
+
+void streamFill16(uint32_t* to, int32_t count, uint32_t value) {
     const int v = static_cast<int>(value);
     const __m128i block = _mm_set1_epi32(v);
     int32_t i = 0;
-    for (; i < count && (reinterpret_cast<uintptr_t>(to + i) & 15) != 0; ++i)
+    for (; i < count && !alignedFor<16>(to + i); ++i)
         _mm_stream_si32(reinterpret_cast<int*>(to + i), v);
     for (; i + 4 <= count; i += 4) _mm_stream_si128(reinterpret_cast<__m128i*>(to + i), block);
     for (; i < count; ++i) _mm_stream_si32(reinterpret_cast<int*>(to + i), v);
 }
 
+__attribute__((target("avx2"))) void streamFill32(uint32_t* to, int32_t count, uint32_t value) {
+    const int v = static_cast<int>(value);
+    const __m256i block = _mm256_set1_epi32(v);
+    int32_t i = 0;
+    for (; i < count && !alignedFor<32>(to + i); ++i)
+        _mm_stream_si32(reinterpret_cast<int*>(to + i), v);
+    for (; i + 8 <= count; i += 8) _mm256_stream_si256(reinterpret_cast<__m256i*>(to + i), block);
+    for (; i < count; ++i) _mm_stream_si32(reinterpret_cast<int*>(to + i), v);
+}
+
+bool hasAvx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+
+void streamRow(uint32_t* to, const uint32_t* from, int32_t count) {
+    if (hasAvx2())
+        streamRow32(to, from, count);
+    else
+        streamRow16(to, from, count);
+}
+
+void streamFill(uint32_t* to, int32_t count, uint32_t value) {
+    if (hasAvx2())
+        streamFill32(to, count, value);
+    else
+        streamFill16(to, count, value);
+}
+
 void finishStreaming() {
     _mm_sfence();
+}
+
+// Eight destination pixels at a time: each four take their bytes from 16 bytes of the source row
+// that start at the first one's pixel, picked by a shuffle made for those four columns.
+__attribute__((target("avx2"))) void shuffleRow(uint32_t* out, const uint8_t* source,
+                                                const int32_t* offsets, const uint8_t* shuffles,
+                                                int32_t first, int32_t end) {
+    const __m256i opaque = _mm256_set1_epi32(static_cast<int>(kOpaqueBlack));
+    for (int32_t x = first; x < end; x += 8) {
+        const __m256i bytes =
+            _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(source + offsets[x + 4]),
+                                reinterpret_cast<const __m128i*>(source + offsets[x]));
+        const __m256i pick =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shuffles + 4 * (x - first)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_or_si256(_mm256_shuffle_epi8(bytes, pick), opaque));
+    }
 }
 #else
 void streamRow(uint32_t* to, const uint32_t* from, int32_t count) {
@@ -64,6 +128,10 @@ void streamFill(uint32_t* to, int32_t count, uint32_t value) {
     fillRow(to, count, value);
 }
 void finishStreaming() {}
+void shuffleRow(uint32_t*, const uint8_t*, const int32_t*, const uint8_t*, int32_t, int32_t) {}
+bool hasAvx2() {
+    return false;
+}
 #endif
 
 } // namespace
@@ -74,6 +142,8 @@ struct Stretcher::Rows {
     const FrameView& dst;
     const int32_t* offsets;
     int32_t firstInside, endInside; // destination columns that land inside the bitmap
+    const uint8_t* shuffles;        // for columns firstInside..shuffleEnd-1, or none
+    int32_t shuffleEnd;
 
     bool black(int64_t sy) const {
         return sy < 0 || sy >= src.height() || firstInside >= endInside;
@@ -85,6 +155,10 @@ struct Stretcher::Rows {
         const int32_t first = firstInside, end = endInside; // not reloaded after each store
         fillRow(out, first, kOpaqueBlack);
         int32_t x = first;
+        if (shuffleEnd > first) {
+            shuffleRow(out, source, offsets, shuffles, first, shuffleEnd);
+            x = shuffleEnd;
+        }
         // Four loads ahead of four stores run about 1.5x faster than one pixel at a time.
         for (; x + 4 <= end; x += 4) {
             const uint32_t p0 = loadPixel(source + offsets[x]);
@@ -102,6 +176,31 @@ struct Stretcher::Rows {
 };
 
 Stretcher::Stretcher(int64_t splitFrom) : splitFrom_(splitFrom) {}
+
+int32_t Stretcher::makeShuffles(const WorkBitmap& src, int32_t first, int32_t end) {
+    if (!hasAvx2()) return first;
+    // Four columns fit one shuffle when their pixels lie within 16 bytes, as they do unless the
+    // view shrinks the picture; a 16-byte load must also stay inside the source row.
+    const int64_t rowBytes = int64_t{src.width()} * 3;
+    const int32_t* offsets = columnOffsets_.data();
+    if (shuffles_.size() < 4 * columnOffsets_.size()) shuffles_.resize(4 * columnOffsets_.size());
+    int32_t x = first;
+    for (; x + 8 <= end; x += 8) {
+        bool fits = true;
+        for (int32_t g = x; g < x + 8 && fits; g += 4)
+            fits = offsets[g] + 16 <= rowBytes && offsets[g + 3] - offsets[g] <= 13;
+        if (!fits) break;
+        uint8_t* pick = shuffles_.data() + 4 * (x - first);
+        for (int32_t i = 0; i < 8; ++i) {
+            const int32_t from = offsets[x + i] - offsets[x + (i & ~3)];
+            pick[4 * i] = static_cast<uint8_t>(from);
+            pick[4 * i + 1] = static_cast<uint8_t>(from + 1);
+            pick[4 * i + 2] = static_cast<uint8_t>(from + 2);
+            pick[4 * i + 3] = 0x80; // zero, made opaque afterwards
+        }
+    }
+    return x;
+}
 
 Stretcher::~Stretcher() = default;
 
@@ -164,7 +263,9 @@ void Stretcher::copy(const WorkBitmap& src, const Rect& srcRect, const FrameView
         endInside = x + 1;
         columnOffsets_[static_cast<size_t>(x)] = static_cast<int32_t>(sx * 3);
     }
-    const Rows rows{src, srcRect.top, srcH, dst, columnOffsets_.data(), firstInside, endInside};
+    const int32_t shuffleEnd = makeShuffles(src, firstInside, endInside);
+    const Rows rows{src,       srcRect.top,      srcH,      dst, columnOffsets_.data(), firstInside,
+                    endInside, shuffles_.data(), shuffleEnd};
 
     const bool large = int64_t{dst.width} * dst.height >= splitFrom_ && dst.height >= 2;
     if (large && !helper_ && !helperUnavailable_) {

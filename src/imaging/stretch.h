@@ -47,9 +47,14 @@ private:
     // stores are fenced before it returns, so that the thread may then hand the rows over.
     static void streamRows(const Rows& rows, int32_t begin, int32_t end, uint32_t* scratch);
 
+    // Byte shuffles for the columns from `first` on, as far as they can be made (up to `end`, in
+    // steps of eight); returns where they end. None without AVX2.
+    int32_t makeShuffles(const WorkBitmap& src, int32_t first, int32_t end);
+
     int64_t splitFrom_;
     bool helperUnavailable_ = false;
     std::vector<int32_t> columnOffsets_; // byte offset in a source row, per destination column
+    std::vector<uint8_t> shuffles_;      // 4 bytes per destination column
     std::vector<uint32_t> scratch_;      // a row for each of the two threads
     std::unique_ptr<BandWorker> helper_;
 };
