@@ -42,8 +42,8 @@ WorkBitmap::Pixels takeSpare(size_t size) {
     {
         std::lock_guard lock(spare.mutex);
         if (!spare.block) return nullptr;
-        taken =
-            WorkBitmap::Pixels(std::exchange(spare.block, nullptr), {std::exchange(spare.size, 0)});
+        taken = WorkBitmap::Pixels(std::exchange(spare.block, nullptr),
+                                   WorkBitmap::FreePixels(std::exchange(spare.size, 0)));
     }
     if (taken.get_deleter().block >= size && taken.get_deleter().block / 2 < size) return taken;
     std::free(taken.release());
@@ -64,7 +64,7 @@ WorkBitmap::Pixels allocatePixels(std::ptrdiff_t stride, int32_t height) {
     // Only advice: without huge pages the block is an ordinary one. The whole rounded block, or its
     // last, partly used 2 MiB would still be faulted in 4 KiB at a time.
     madvise(block, rounded, MADV_HUGEPAGE);
-    return WorkBitmap::Pixels(static_cast<uint8_t*>(block), {rounded});
+    return WorkBitmap::Pixels(static_cast<uint8_t*>(block), WorkBitmap::FreePixels(rounded));
 }
 
 } // namespace

@@ -22,7 +22,7 @@ public:
     // A large block (`block` bytes, 2 MiB aligned) may be kept for the next large bitmap.
     struct FreePixels {
         FreePixels() noexcept : block(0) {}
-        FreePixels(size_t blockSize) noexcept : block(blockSize) {}
+        explicit FreePixels(size_t blockSize) noexcept : block(blockSize) {}
         void operator()(uint8_t* p) const;
         size_t block;
     };
