@@ -5,6 +5,7 @@
 #include "host/hack_options.h"
 #include "host/image_prefs.h"
 #include "host/quiet_start.h"
+#include "host/xscreensaver_list.h"
 #include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -15,6 +16,7 @@
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
 #include "platform/x11/x11_screen.h"
+#include "platform/x11/x11_session_bus.h"
 #include "resources/sounds.h"
 #include "settings/folder_search.h"
 #include "settings/settings_names.h"
@@ -23,6 +25,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QWindow>
 
@@ -240,6 +243,34 @@ bool followImagePrefs(platform::Registry& store, platform::FileSystem& files,
     return source == hack::ImageSource::Black;
 }
 
+// The size and place of -window's window: 800x600 where the window manager likes, unless
+// -geometry says otherwise.
+void placeOwnWindow(QWindow& window, const std::optional<hack::WindowGeometry>& g) {
+    const QSize size(g && g->width ? *g->width : 800, g && g->height ? *g->height : 600);
+    window.resize(size);
+    if (!g || !g->x) return;
+    const QRect screen = window.screen() ? window.screen()->virtualGeometry() : QRect();
+    window.setPosition(g->fromRight ? screen.right() + 1 - size.width() - *g->x : *g->x,
+                       g->fromBottom ? screen.bottom() + 1 - size.height() - *g->y : *g->y);
+}
+
+// Puts the hack in the user's XScreenSaver list, and says where.
+int addToXScreenSaver() {
+    const char* home = std::getenv("HOME");
+    try {
+        const hack::ProgramsEdit edit =
+            hack::addToUserFile(home ? home : "", hack::kXScreenSaverDefaults);
+        std::printf(
+            "%s: Tarnwick is%s number %d in the programs list of ~/.xscreensaver\n"
+            "Choose it in xscreensaver-settings, or try it: xscreensaver-command -select %d\n",
+            kProgram, edit.added ? "" : " already", edit.number, edit.number);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+        return 1;
+    }
+}
+
 int badUsage(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(),
                  hack::usageText(kProgram).c_str());
@@ -260,6 +291,7 @@ int main(int argc, char** argv) {
         std::fputs(hack::usageText(kProgram).c_str(), stdout);
         return 0;
     }
+    if (options.addToXScreenSaver) return addToXScreenSaver();
 
     platform::PosixFileSystem files;
     hack::RunOnlyRegistry::Values overrides;
@@ -280,9 +312,13 @@ int main(int argc, char** argv) {
     }
 
     // Without an X server Qt would abort with a paragraph about platform plugins.
-    if (!x11::openDisplay()) {
+    if (const x11::DisplayPtr probe = x11::openDisplay()) {
+        x11::useOnlyTheSessionsBus(probe.get());
+    } else {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        std::fputs(host::noDisplayMessage(kProgram, wayland && *wayland).c_str(), stderr);
+        std::fputs(
+            host::noDisplayMessage(kProgram, std::getenv("DISPLAY"), wayland && *wayland).c_str(),
+            stderr);
         return 1;
     }
     if (!options.verbose) host::keepQtChatterQuiet();
@@ -318,12 +354,16 @@ int main(int argc, char** argv) {
         } else {
             own = std::make_unique<OwnWindow>();
             own->setTitle(kTitle);
-            own->resize(800, 600);
+            placeOwnWindow(*own, options.geometry);
             own->show();
             target = own->winId();
         }
-        if (options.target != hack::Target::Window && !x11::windowExists(dpy, target))
-            return badUsage(format("window 0x%lx does not exist", target));
+        if (options.target != hack::Target::Window && !x11::windowExists(dpy, target)) {
+            // A well-formed id naming no window is no misuse of the options: one line.
+            std::fprintf(stderr, "%s: there is no window 0x%lx on this display\n", kProgram,
+                         target);
+            return 1;
+        }
 
         platform::FileRegistry store;
         const char* home = std::getenv("HOME");

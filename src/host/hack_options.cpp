@@ -139,6 +139,41 @@ private:
 
 } // namespace
 
+std::optional<WindowGeometry> parseGeometry(std::string_view text) {
+    WindowGeometry g;
+    if (!text.empty() && text.front() == '=') text.remove_prefix(1);
+    // A number of at most 5 digits: no screen is wider, and it cannot overflow.
+    auto number = [&text]() -> std::optional<int32_t> {
+        size_t n = 0;
+        while (n < text.size() && n < 6 && text[n] >= '0' && text[n] <= '9') ++n;
+        if (n == 0 || n > 5) return std::nullopt;
+        int32_t v = 0;
+        std::from_chars(text.data(), text.data() + n, v);
+        text.remove_prefix(n);
+        return v;
+    };
+    if (!text.empty() && text.front() != '+' && text.front() != '-') {
+        g.width = number();
+        if (!g.width || *g.width == 0 || text.empty() ||
+            (text.front() != 'x' && text.front() != 'X'))
+            return std::nullopt;
+        text.remove_prefix(1);
+        g.height = number();
+        if (!g.height || *g.height == 0) return std::nullopt;
+    }
+    if (!text.empty()) {
+        for (auto [offset, negative] : {std::pair{&g.x, &g.fromRight}, {&g.y, &g.fromBottom}}) {
+            if (text.empty() || (text.front() != '+' && text.front() != '-')) return std::nullopt;
+            *negative = text.front() == '-';
+            text.remove_prefix(1);
+            *offset = number();
+            if (!*offset) return std::nullopt;
+        }
+    }
+    if (!text.empty() || (!g.width && !g.x)) return std::nullopt;
+    return g;
+}
+
 std::optional<uint64_t> parseWindowId(std::string_view text) {
     int base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -174,6 +209,14 @@ HackOptions parseHackOptions(const std::vector<std::string>& args) {
             o.windowId = *id;
         } else if (opt == "-display") {
             o.display = value();
+        } else if (opt == "-geometry") {
+            const std::string& v = value();
+            o.geometry = parseGeometry(v);
+            if (!o.geometry)
+                throw OptionError(
+                    format("-geometry: \"%s\" is not of the form WxH+X+Y", v.c_str()));
+        } else if (opt == "-add-to-xscreensaver") {
+            o.addToXScreenSaver = true;
         } else if (opt == "-visual") {
             value(); // the default visual serves every picture we draw
         } else if (opt == "-install" || opt == "-mono" || opt == "-pair") {
@@ -205,6 +248,14 @@ HackOptions parseHackOptions(const std::vector<std::string>& args) {
                 throw OptionError(
                     format("-zoom: \"%s\" is not a number from 0.01 to 1", v.c_str()));
             o.zoom = *z;
+        } else if (opt == "-zoom-percent") {
+            // Whole numbers for the panel's slider, which reads fractions by the user's locale.
+            const std::string& v = value();
+            const auto n = parseStoredInt(v);
+            if (!n || *n < 1 || *n > 100)
+                throw OptionError(
+                    format("-zoom-percent: \"%s\" is not a whole number from 1 to 100", v.c_str()));
+            o.zoom = *n / 100.0;
         } else if (opt == "-path") {
             const std::string& v = value();
             o.path = indexOf(kPathNames, v);
@@ -232,11 +283,13 @@ HackOptions parseHackOptions(const std::vector<std::string>& args) {
 
 std::string usageText(const char* program) {
     return format("usage: %s [-root | -window | -window-id ID] [-display NAME] [-verbose]\n"
-                  "  [-fps | -no-fps] [-cycle MS] [-refresh MS | -delay US] [-zoom 0.01..1]\n"
+                  "  [-geometry WxH+X+Y] [-fps | -no-fps] [-cycle MS] [-refresh MS | -delay US]\n"
+                  "  [-zoom 0.01..1 | -zoom-percent 1..100]\n"
                   "  [-path %s]\n"
                   "  [-sounds | -no-sounds] [-desktop %s] [-images DIR]\n"
-                  "  (-visual V, -install, -mono and -pair are accepted and ignored)\n",
-                  program, joined(kPathNames).c_str(), joined(kDesktopNames).c_str());
+                  "  (-visual V, -install, -mono and -pair are accepted and ignored)\n"
+                  "       %s --add-to-xscreensaver   (adds Tarnwick to ~/.xscreensaver's list)\n",
+                  program, joined(kPathNames).c_str(), joined(kDesktopNames).c_str(), program);
 }
 
 std::vector<std::pair<std::string, std::string>> sectionOverrides(const HackOptions& o) {
@@ -245,7 +298,7 @@ std::vector<std::pair<std::string, std::string>> sectionOverrides(const HackOpti
     v.emplace_back(kRefreshValue, std::to_string(o.refresh.value_or(kDefaultRefresh)));
     v.emplace_back(kMaxZoomValue, formatStoredFloat(o.zoom.value_or(kDefaultZoom)));
     if (o.path) v.emplace_back(kCameraPathValue, std::to_string(*o.path));
-    if (o.sounds) v.emplace_back(kPlaySoundsValue, storedBoolText(*o.sounds));
+    v.emplace_back(kPlaySoundsValue, storedBoolText(o.sounds.value_or(kDefaultSounds)));
     if (o.desktop) v.emplace_back(kDesktopSettingValue, std::to_string(*o.desktop));
     // Pictures and a desktop effect exclude each other; the one asked for is the source.
     if (o.images)

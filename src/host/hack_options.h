@@ -3,11 +3,12 @@
 //
 // The daemon's conventions: -root (its window from XSCREENSAVER_WINDOW, else the root window),
 // -window-id ID, -window (a window of our own), and the options every hack takes (-display,
-// -visual, -install, -mono, -pair, -fps, -no-fps, -delay). Options may be written with two dashes.
+// -geometry, -visual, -install, -mono, -pair, -fps, -no-fps, -delay). Options may be written with
+// two dashes.
 //
-// The three numbers the settings panel shows as sliders run at the panel's defaults when left
-// out, because the panel leaves a slider's option out at its default; everything else left out
-// comes from the stored settings.
+// The three numbers the settings panel shows as sliders, and its sounds switch, run at the
+// panel's defaults when left out, because the panel leaves a control's option out at its default;
+// everything else left out comes from the stored settings.
 #include "platform/error.h"
 #include "platform/registry.h"
 
@@ -29,23 +30,37 @@ public:
 
 enum class Target { Window, Root, WindowId };
 
-// What a run uses when the option is left out: the saver's first-run values, which are also
-// the defaults in the panel's description.
+// What a run uses when the option is left out, as in the panel's description: the saver's
+// first-run cycle and zoom, the dialog's own refresh (as smooth as the daemon's other hacks)
+// and no sounds (none of the other hacks makes a noise).
 constexpr int32_t kDefaultCycle = 9000;
-constexpr int32_t kDefaultRefresh = 50;
+constexpr int32_t kDefaultRefresh = 20;
 constexpr double kDefaultZoom = 0.75;
+constexpr bool kDefaultSounds = false;
+
+// X11's geometry form, [=][WxH][{+-}X{+-}Y]: a size, a position, or both. A negative side counts
+// from the right or bottom edge of the screen.
+struct WindowGeometry {
+    std::optional<int32_t> width, height;
+    std::optional<int32_t> x, y;
+    bool fromRight = false, fromBottom = false;
+    bool operator==(const WindowGeometry&) const = default;
+};
+std::optional<WindowGeometry> parseGeometry(std::string_view text);
 
 struct HackOptions {
     Target target = Target::Window;
     uint64_t windowId = 0; // with Target::WindowId
     bool verbose = false;
     bool help = false;
-    bool fps = false;                   // draw the frame-rate overlay
-    std::optional<std::string> display; // X display name
-    std::optional<int32_t> cycle;       // milliseconds
-    std::optional<int32_t> refresh;     // milliseconds (also from -delay in microseconds)
-    std::optional<double> zoom;         // 0.01 to 1
-    std::optional<int32_t> path;        // index of sine, zigzag, average, drunken
+    bool addToXScreenSaver = false;         // add the hack to ~/.xscreensaver's list, and stop
+    std::optional<WindowGeometry> geometry; // of the window of -window
+    bool fps = false;                       // draw the frame-rate overlay
+    std::optional<std::string> display;     // X display name
+    std::optional<int32_t> cycle;           // milliseconds
+    std::optional<int32_t> refresh;         // milliseconds (also from -delay in microseconds)
+    std::optional<double> zoom;             // 0.01 to 1 (also from -zoom-percent)
+    std::optional<int32_t> path;            // index of sine, zigzag, average, drunken
     std::optional<bool> sounds;
     std::optional<int32_t> desktop; // index of normal, rotate90, ..., blur
     std::optional<std::string> images;

@@ -1,6 +1,7 @@
 // Program entry: the application, the saver form (whose creation runs the mode), a hidden settings
 // dialog, and the message loop.
 #include "engine/scrsavermain.h"
+#include "host/command_line.h"
 #include "host/quiet_start.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -10,6 +11,7 @@
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
 #include "platform/x11/x11_screen.h"
+#include "platform/x11/x11_session_bus.h"
 #include "resources/sounds.h"
 #include "settings/dialog/tes.h"
 
@@ -65,9 +67,15 @@ int main(int argc, char** argv) {
     platform::x11::DisplayPtr watchedDisplay;
     if (!headless && !(watchedDisplay = platform::x11::openDisplay())) {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        std::fputs(host::noDisplayMessage("tarnwick", wayland && *wayland).c_str(), stderr);
+        std::fputs(
+            host::noDisplayMessage("tarnwick", std::getenv("DISPLAY"), wayland && *wayland).c_str(),
+            stderr);
         return 1;
     }
+    // The saver and its preview run briefly inside a session: they use its bus, never start one.
+    // The dialog may need one for the desktop's file dialogs.
+    const char mode = SwitchLetter(args);
+    if (mode == 'S' || mode == 'P') platform::x11::useOnlyTheSessionsBus(watchedDisplay.get());
     host::keepQtChatterQuiet();
     QApplication app(argc, argv);
     // Before the form, whose creation parses the store: a start-up (or a run) whose X server went

@@ -7,9 +7,12 @@
 
 namespace tarnwick::host {
 
-std::string noDisplayMessage(std::string_view program, bool waylandSession) {
+std::string noDisplayMessage(std::string_view program, const char* display, bool waylandSession) {
     std::string line(program);
-    line += ": cannot open an X11 display (is DISPLAY set?); ";
+    if (display && *display)
+        line += ": cannot open the X11 display \"" + std::string(display) + "\"; ";
+    else
+        line += ": cannot open an X11 display (DISPLAY is not set); ";
     line += waylandSession ? "under Wayland, Tarnwick Screensaver runs on X11 or XWayland"
                            : "Tarnwick Screensaver needs an X11 display";
     return line + "\n";

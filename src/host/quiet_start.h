@@ -6,9 +6,10 @@
 
 namespace tarnwick::host {
 
-// The one line (with its newline) printed when no X11 display can be opened. A Wayland session
-// gets told that the saver needs X11 or XWayland.
-std::string noDisplayMessage(std::string_view program, bool waylandSession);
+// The one line (with its newline) printed when no X11 display can be opened; it names the
+// display tried (`display`, may be null). A Wayland session gets told that the saver needs X11 or
+// XWayland.
+std::string noDisplayMessage(std::string_view program, const char* display, bool waylandSession);
 
 // Whether QT_QPA_PLATFORM (`qpaPlatform`, may be null) names one of Qt's platforms without a
 // screen (offscreen, minimal), as tests do: then no X server is needed to start.

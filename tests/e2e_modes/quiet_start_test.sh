@@ -21,6 +21,9 @@ for display in unset :4711; do
       check "$what exits with 1 (got $rc)" $([ $rc = 1 ]; echo $?)
       check "$what prints one line: $(head -c 300 "$err")" $([ "$(wc -l <"$err")" = 1 ]; echo $?)
       check "$what says an X11 display is needed" $(grep -q "X11 display" "$err"; echo $?)
+      if [ $display != unset ]; then
+        check "$what names the display tried" $(grep -q "\"$display\"" "$err"; echo $?)
+      fi
       if [ -n "$wayland" ]; then
         check "$what names XWayland" $(grep -q "XWayland" "$err"; echo $?)
       fi

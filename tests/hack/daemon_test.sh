@@ -9,6 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/screen_lib.sh"
 
 screen_work
 daemon_user "$hack"
+as_user+=(PATH="$work:$PATH") # where the hack's entry in a user's list finds it
 mkdir "$work/pictures"
 picture='#C87828' desktop='#3070A0'
 convert -size 64x48 "xc:$picture" "BMP3:$work/pictures/one.bmp"
@@ -69,3 +70,20 @@ grep -q "tarnwick-hack: desktop grabbing is off; showing a black screen" "$log" 
   fail "the hack did not choose a black screen"
 daemon_command -deactivate
 echo "ok: with grabbing off and no pictures the desktop was never shown"
+
+# A user without ~/.xscreensaver adds the hack with one command, run twice: the list becomes the
+# daemon's own with Tarnwick at its end, and the daemon runs it by that number.
+daemon_command -deactivate || true
+rm "$work/home/.xscreensaver"
+added=$(cd "$work/home" && "${as_user[@]}" "$hack_cmd" --add-to-xscreensaver) || fail "adding: $added"
+again=$(cd "$work/home" && "${as_user[@]}" "$hack_cmd" --add-to-xscreensaver) || fail "again: $again"
+number=$(sed -n 's/.* -select \([0-9]*\)$/\1/p' <<<"$added")
+[ -n "$number" ] && [ "$again" = "${added/Tarnwick is/Tarnwick is already}" ] ||
+  fail "unexpected answers: $added / $again"
+[ "$(grep -c tarnwick-hack "$work/home/.xscreensaver")" = 1 ] || fail "listed more than once"
+hack_cmd=tarnwick-hack # as the list names it, found on PATH
+daemon_command -select "$number"
+expect_hack "-select $number"
+daemon_command -deactivate
+expect_hack_gone deactivation
+echo "ok: --add-to-xscreensaver listed the hack as number $number, and -select ran it"

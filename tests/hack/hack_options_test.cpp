@@ -57,6 +57,33 @@ TEST(HackOptions, GoodValuesAreTaken) {
     EXPECT_EQ(parseHackOptions({"-zoom", "0.01"}).zoom, 0.01);
     EXPECT_EQ(parseHackOptions({"-refresh", "0"}).refresh, 0);
     EXPECT_EQ(parseHackOptions({"-cycle", "32767"}).cycle, 32767);
+    EXPECT_EQ(parseHackOptions({"-zoom-percent", "1"}).zoom, 0.01);
+    EXPECT_EQ(parseHackOptions({"-zoom-percent", "100"}).zoom, 1.0);
+    EXPECT_EQ(hack::sectionOverrides(parseHackOptions({"-zoom-percent", "75"}))[2].second, "0.75");
+    EXPECT_TRUE(parseHackOptions({"--add-to-xscreensaver"}).addToXScreenSaver);
+}
+
+TEST(HackOptions, Geometry) {
+    using G = hack::WindowGeometry;
+    struct Case {
+        const char* text;
+        std::optional<G> g;
+    };
+    const Case cases[] = {
+        {"640x480", G{640, 480, {}, {}, false, false}},
+        {"=640X480+10-20", G{640, 480, 10, 20, false, true}},
+        {"-0+5", G{{}, {}, 0, 5, true, false}},
+        {"640x480+10", {}},
+        {"640", {}},
+        {"0x480", {}},
+        {"640x480+1+2junk", {}},
+        {"123456x1", {}},
+        {"", {}},
+        {"x", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(hack::parseGeometry(c.text), c.g) << c.text;
+    EXPECT_EQ(parseHackOptions({"-geometry", "320x200+1+2"}).geometry,
+              (G{320, 200, 1, 2, false, false}));
 }
 
 TEST(HackOptions, BadValuesNameTheOption) {
@@ -76,6 +103,10 @@ TEST(HackOptions, BadValuesNameTheOption) {
         {{"-zoom", "1.01"}, "-zoom"},
         {{"-zoom", "nan"}, "-zoom"},
         {{"-zoom", "0,5"}, "-zoom"},
+        {{"-zoom-percent", "0"}, "-zoom-percent"},
+        {{"-zoom-percent", "101"}, "-zoom-percent"},
+        {{"-zoom-percent", "7.5"}, "-zoom-percent"},
+        {{"-geometry", "big"}, "-geometry"},
         {{"-path", "Sine"}, "sine|zigzag"},
         {{"-path", "spiral"}, "-path"},
         {{"-desktop", "rotate45"}, "-desktop"},
@@ -103,14 +134,17 @@ TEST(HackOptions, BadValuesNameTheOption) {
 
 TEST(HackOptions, OverridesUseTheStoredForms) {
     using Values = std::vector<std::pair<std::string, std::string>>;
-    const Values defaults{
-        {"udCycle_Position", "9000"}, {"udRefresh_Position", "50"}, {"fEdit_Value", "0.75"}};
+    // Sounds are off unless asked for: no other hack makes a noise.
+    const Values defaults{{"udCycle_Position", "9000"},
+                          {"udRefresh_Position", "20"},
+                          {"fEdit_Value", "0.75"},
+                          {"cbxPlaySounds_Checked", "False"}};
     EXPECT_EQ(hack::sectionOverrides(parseHackOptions({"-root"})), defaults);
     EXPECT_EQ(
         hack::sectionOverrides(parseHackOptions({"-cycle", "1000", "-zoom", "0.25", "-path",
                                                  "zigzag", "-sounds", "-desktop", "rotate180"})),
         (Values{{"udCycle_Position", "1000"},
-                {"udRefresh_Position", "50"},
+                {"udRefresh_Position", "20"},
                 {"fEdit_Value", "0.25"},
                 {"rgPath_ItemIndex", "1"},
                 {"cbxPlaySounds_Checked", "True"},

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <pwd.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -82,9 +83,10 @@ struct Hack {
     int errFd = -1;
 
     Hack(const std::vector<std::string>& args, const fs::path& home,
-         const std::vector<std::string>& extraEnv = {}) {
+         const std::vector<std::string>& extraEnv = {}, const char* program = TARNWICK_HACK) {
         // Ours win over the inherited ones; no image helper is found unless a test puts one on
-        // PATH, and the daemon's window is only set where a test sets it.
+        // PATH, the daemon's window is only set where a test sets it, and no run is handed the
+        // bus of the session running the tests.
         std::map<std::string, std::string> ours{{"HOME", home.string()},
                                                 {"XDG_CONFIG_HOME", (home / "config").string()},
                                                 {"SDL_AUDIODRIVER", "dummy"},
@@ -93,10 +95,12 @@ struct Hack {
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             const std::string s = *e, name = s.substr(0, s.find('='));
-            if (!ours.count(name) && name != "XSCREENSAVER_WINDOW") env.push_back(s);
+            if (!ours.count(name) && name != "XSCREENSAVER_WINDOW" &&
+                name != "DBUS_SESSION_BUS_ADDRESS")
+                env.push_back(s);
         }
         for (const auto& [name, value] : ours) env.push_back(name + "=" + value);
-        std::vector<std::string> argv{TARNWICK_HACK};
+        std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         int fds[2];
         EXPECT_EQ(pipe(fds), 0);
@@ -260,6 +264,12 @@ TEST_F(HackRun, WindowIdDrawsThePictureAtFullSizeAndEndsOnSigterm) {
     XSync(dpy.get(), False);
     EXPECT_TRUE(children(win).empty());
     EXPECT_FALSE(fs::exists(home.path / "config"));
+
+    // A well-formed id naming no window is no misuse: one line, and the status of a failed run.
+    Hack gone({"-window-id", "0x7ffffff0"}, home.path);
+    ASSERT_TRUE(gone.waitEnd(10s));
+    EXPECT_EQ(gone.exitCode(), 1);
+    EXPECT_EQ(gone.stderrText, "tarnwick-hack: there is no window 0x7ffffff0 on this display\n");
 }
 
 TEST_F(HackRun, RootDrawsIntoTheDaemonsWindowAndSaysWhereTheSnapshotCameFrom) {
@@ -417,6 +427,29 @@ TEST_F(HackRun, OwnWindowEndsOnQEscapeOrClosing) {
     }
 }
 
+// With no bus in the environment, neither the hack nor the saver starts one. libdbus would run
+// dbus-launch --autolaunch, which outlives the run owning a selection on this display.
+TEST_F(HackRun, NoSessionBusIsStarted) {
+    std::string id;
+    for (const char* file : {"/var/lib/dbus/machine-id", "/etc/machine-id"})
+        if (id.size() != 32) std::ifstream(file) >> id;
+    if (id.size() != 32) GTEST_SKIP() << "no machine id: an autolaunch could not run here anyway";
+    const std::string name =
+        "_DBUS_SESSION_BUS_SELECTION_" + std::string(getpwuid(getuid())->pw_name) + "_" + id;
+    const Atom selection = XInternAtom(dpy.get(), name.c_str(), False);
+    ASSERT_EQ(XGetSelectionOwner(dpy.get(), selection), None) << "a bus runs here already";
+    fs::create_directories(home.path / "runtime"); // a session without a user bus
+    const std::vector<std::pair<const char*, std::vector<std::string>>> runs{
+        {TARNWICK_HACK, {"-window", "-images", pictures.path.string()}}, {TARNWICK_SAVER, {"/s"}}};
+    for (const auto& [program, args] : runs) {
+        Hack run(args, home.path, {"XDG_RUNTIME_DIR=" + (home.path / "runtime").string()}, program);
+        std::this_thread::sleep_for(1500ms);
+        kill(run.pid, SIGTERM);
+        ASSERT_TRUE(run.waitEnd(3s)) << program;
+        EXPECT_EQ(XGetSelectionOwner(dpy.get(), selection), None) << program;
+    }
+}
+
 TEST_F(HackRun, BadOptionsExitWithCodeTwoAndAMessage) {
     struct Case {
         std::vector<std::string> args;
@@ -429,7 +462,6 @@ TEST_F(HackRun, BadOptionsExitWithCodeTwoAndAMessage) {
         {{"-path", "circle"}, {}},
         {{"-desktop", "mirror"}, {}},
         {{"-window-id", "nope"}, {}},
-        {{"-window-id", "0x7ffffff0"}, {}}, // no such window
         {{"-images", (pictures.path / "missing").string()}, {}},
         {{"-frobnicate"}, {}},
         {{"-root"}, {"XSCREENSAVER_WINDOW=garbage"}},
@@ -442,6 +474,12 @@ TEST_F(HackRun, BadOptionsExitWithCodeTwoAndAMessage) {
         EXPECT_NE(hack.stderrText.find("usage:"), std::string::npos) << c.args[0];
     }
     EXPECT_FALSE(fs::exists(home.path / "config"));
+
+    // A well-formed id naming no window is no misuse: one line, and the status of a failed run.
+    Hack gone({"-window-id", "0x7ffffff0"}, home.path);
+    ASSERT_TRUE(gone.waitEnd(10s));
+    EXPECT_EQ(gone.exitCode(), 1);
+    EXPECT_EQ(gone.stderrText, "tarnwick-hack: there is no window 0x7ffffff0 on this display\n");
 }
 
 } // namespace

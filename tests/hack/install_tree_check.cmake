@@ -40,7 +40,7 @@ if(NOT rc EQUAL 2 OR NOT err MATCHES "-zoom")
   message(FATAL_ERROR "the installed hack did not refuse a bad option: ${rc} ${err}")
 endif()
 file(READ "${prefix}/share/xscreensaver/config/tarnwick.xml" xml)
-foreach(arg "-root" "-cycle %" "-refresh %" "-zoom %" "-path drunken" "-sounds" "-desktop blur"
+foreach(arg "-root" "-cycle %" "-delay %" "-zoom-percent %" "-path drunken" "-sounds" "-desktop blur"
             "-images %")
   string(FIND "${xml}" "${arg}" at)
   if(at LESS 0)

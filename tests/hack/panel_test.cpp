@@ -4,8 +4,10 @@
 #include "host/fps_overlay.h"
 #include "host/hack_options.h"
 #include "host/image_prefs.h"
+#include "host/xscreensaver_list.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
@@ -54,9 +56,13 @@ std::vector<Control> panelControls() {
             const QString arg = value("arg");
             Control c{value("id").toStdString(), "number", value("default").toStdString(), {}};
             c.states.push_back({"default", {}});
-            for (const char* at : {"low", "high"}) {
+            for (const char* at : {"low", "high", "default"}) {
                 QString a2 = arg;
-                c.states.push_back({at, words(a2.replace('%', value(at)))});
+                // XScreenSaver's settings program reads numbers by the user's locale: a
+                // fraction would be misread where the decimal mark is a comma.
+                EXPECT_TRUE(QRegularExpression("^[0-9]+$").match(value(at)).hasMatch())
+                    << c.id << " " << at << " " << value(at).toStdString();
+                c.states.push_back({std::string("at ") + at, words(a2.replace('%', value(at)))});
             }
             controls.push_back(c);
         } else if (name == "boolean") {
@@ -109,7 +115,7 @@ TEST(Panel, EveryControlRunsWhatItShows) {
 
     // The stored value each control governs; the options of the run itself have none.
     const std::map<std::string, const char*> governs{{"cycle", "udCycle_Position"},
-                                                     {"refresh", "udRefresh_Position"},
+                                                     {"delay", "udRefresh_Position"},
                                                      {"zoom", "fEdit_Value"},
                                                      {"path", "rgPath_ItemIndex"},
                                                      {"desktop", "rgDesktopSettings_ItemIndex"},
@@ -135,8 +141,9 @@ TEST(Panel, EveryControlRunsWhatItShows) {
                 continue;
             }
             EXPECT_EQ(a, b) << "the stored settings decide what the panel states";
+            // The panel leaves the option out at its default: the run must be the same.
             if (c.kind == "number" && s.label == "default") {
-                EXPECT_EQ(std::stod(a), std::stod(c.defaultValue));
+                EXPECT_EQ(a, effective(fresh, c.states.back().args, setting));
             }
         }
     }
@@ -179,6 +186,48 @@ TEST(ImagePrefs, ResourceLinesAndTheChoiceOfSource) {
     EXPECT_TRUE(hack::readStoredSource(store).hasPictures);
     store.put(kSection, "cbxUseDesktop_Checked", "true");
     EXPECT_TRUE(hack::readStoredSource(store).desktop);
+}
+
+TEST(ProgramsList, TheHackJoinsTheListOnceAndNothingElseChanges) {
+    const std::string head = "# XScreenSaver Preferences File\n"
+                             "mode:\t\tone\n"
+                             "selected:\t2\n"
+                             "programs:\t\t\t\t\\\n"
+                             "\t\t  maze -root\t\t\\n\\\n"
+                             "- GL: \t\t  superquadrics -root\t\\n\\\n";
+    const std::string last = "\t\t  \"Apple ][\"  apple2 -root  \\n";
+    const std::string tail = "\nimageDirectory:\t/pics\n";
+    const std::string ours = "  \"Tarnwick\"  tarnwick-hack -root  \\n\n";
+    const std::string user = head + last + "\n" + tail;
+
+    const hack::ProgramsEdit edit = hack::addToPrograms(user, "");
+    EXPECT_TRUE(edit.added);
+    EXPECT_EQ(edit.number, 4); // after the three, so "selected:" keeps its hack
+    EXPECT_EQ(edit.text, head + last + "\\\n" + ours + tail);
+    // A second run adds nothing; neither does a hack already listed, even switched off.
+    const hack::ProgramsEdit again = hack::addToPrograms(edit.text, "");
+    EXPECT_FALSE(again.added);
+    EXPECT_EQ(again.text, edit.text);
+    EXPECT_EQ(again.number, 4);
+    const std::string off =
+        head + "-  \"T\" /usr/libexec/xscreensaver/tarnwick-hack -root\n" + tail;
+    EXPECT_EQ(hack::addToPrograms(off, "").text, off);
+    EXPECT_EQ(hack::addToPrograms(off, "").number, 3);
+
+    // No user file: the packaged list, under the user file's resource name, with the hack added.
+    const std::string defaults = "*grabDesktopImages: False\n*programs:\t\\\n  maze -root \\n\\\n"
+                                 "  apple2 -root \\n\n\n*lock: False\n";
+    const hack::ProgramsEdit fresh = hack::addToPrograms(std::nullopt, defaults);
+    EXPECT_EQ(fresh.number, 3);
+    EXPECT_NE(fresh.text.find("\nprograms:\t\\\n  maze -root \\n\\\n  apple2 -root \\n\\\n" + ours),
+              std::string::npos)
+        << fresh.text;
+    EXPECT_EQ(fresh.text.find("grabDesktopImages"), std::string::npos);
+    // A user file without a list keeps its lines and gains the packaged list.
+    EXPECT_EQ(hack::addToPrograms(std::string("mode: one"), defaults).text.rfind("mode: one\n", 0),
+              0u);
+    EXPECT_EQ(hack::addToPrograms(std::string("mode: one"), defaults).number, 3);
+    EXPECT_THROW(hack::addToPrograms(std::nullopt, "*lock: False\n"), Error);
 }
 
 TEST(FpsMeter, FramesAndLoadOverTheLastSecond) {
