@@ -3,7 +3,9 @@
 #include "settings/dialog/controls.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -39,6 +41,32 @@ TEST_F(DialogTest, FirstShowWithNoStoredValues) {
     EXPECT_FALSE(d.ScrollBox1->isVisible());
     EXPECT_EQ(d.Panel3->geometry(), QRect(201, 0, 466 - 201, 388 - 73));
     EXPECT_EQ(d.rgDesktopSettings->geometry(), QRect(0, 33, 466 - 201, 189));
+    // The settings group's caption keeps the margin of the check box beside it.
+    EXPECT_EQ(d.GroupBox1->geometry().topLeft(), QPoint(8, 8));
+}
+
+TEST_F(DialogTest, UncheckedRadioButtonsShowUnderADarkTheme) {
+    TfrmConfig& d = show();
+    QPalette dark;
+    for (auto [role, rgb] : {std::pair{QPalette::Window, 0x353535},
+                             {QPalette::WindowText, 0xeeeeec},
+                             {QPalette::Base, 0x2d2d2d},
+                             {QPalette::Text, 0xeeeeec},
+                             {QPalette::Button, 0x353535},
+                             {QPalette::ButtonText, 0xeeeeec}})
+        dark.setColor(role, QColor::fromRgb(rgb));
+    d.setPalette(dark);
+    for (QAbstractButton* b : {static_cast<QAbstractButton*>(d.rgPath->button(0)),
+                               static_cast<QAbstractButton*>(d.cbxUseDesktop)}) {
+        b->setText(QString()); // only the indicator is drawn
+        if (b == d.cbxUseDesktop) b->setChecked(false);
+        const QImage image = b->grab().toImage();
+        int contrast = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                contrast = std::max(contrast, std::abs(qGray(image.pixel(x, y)) - 0x35));
+        EXPECT_GE(contrast, 30) << b->metaObject()->className(); // unfixed: 11 to 17
+    }
 }
 
 TEST_F(DialogTest, UpDownsStopAtTheirLimits) {

@@ -2,6 +2,7 @@
 
 #include "settings/dialog/path_text.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -12,8 +13,33 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <memory>
 
 namespace tarnwick {
+
+TReadableIndicatorStyle::TReadableIndicatorStyle()
+    : QProxyStyle(QApplication::style() ? QApplication::style()->name() : QString()) {}
+
+void TReadableIndicatorStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                            QPainter* painter, const QWidget* widget) const {
+    const bool indicator = element == PE_IndicatorRadioButton || element == PE_IndicatorCheckBox;
+    const QColor window = option ? option->palette.color(QPalette::Window) : QColor();
+    if (!indicator || window.lightness() >= 128) {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        return;
+    }
+    // Styles draw the ring from the window colour: halfway to the text makes it show.
+    const QColor text = option->palette.color(QPalette::WindowText);
+    const QColor mid((window.red() + text.red()) / 2, (window.green() + text.green()) / 2,
+                     (window.blue() + text.blue()) / 2);
+    std::unique_ptr<QStyleOption> copy;
+    if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option))
+        copy = std::make_unique<QStyleOptionButton>(*button);
+    else
+        copy = std::make_unique<QStyleOption>(*option);
+    copy->palette.setColor(QPalette::Window, mid);
+    QProxyStyle::drawPrimitive(element, copy.get(), painter, widget);
+}
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), group_(new QButtonGroup(this)) {

@@ -3,6 +3,7 @@
 // button, and the folder field that takes no typing but takes drops.
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QStringList>
 #include <QStyledItemDelegate>
 #include <QToolButton>
@@ -14,6 +15,17 @@ class QButtonGroup;
 class QRadioButton;
 
 namespace tarnwick {
+
+// The application's style, with radio buttons and check boxes drawn so that they stand out from
+// a dark window: Fusion (Qt's style under GTK's dark themes) rings them in a shade darker than
+// the window, which all but hides an unchecked one there.
+class TReadableIndicatorStyle : public QProxyStyle {
+    Q_OBJECT
+public:
+    TReadableIndicatorStyle();
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+};
 
 // A captioned group of radio buttons, one below the other; ItemIndex -1 means none chosen.
 class TRadioGroup : public QGroupBox {

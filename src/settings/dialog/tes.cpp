@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShowEvent>
@@ -184,6 +185,13 @@ TfrmConfig::TfrmConfig(platform::Platform& platform, const std::string& executab
         JvFormStorage1RestorePlacement();
     };
 
+    // Owned by the dialog and made after the buttons, so it outlives them.
+    auto* indicatorStyle = new TReadableIndicatorStyle;
+    indicatorStyle->setParent(this);
+    for (QAbstractButton* b : findChildren<QAbstractButton*>())
+        if (qobject_cast<QRadioButton*>(b) || qobject_cast<QCheckBox*>(b))
+            b->setStyle(indicatorStyle);
+
     cbxUseDesktopClick();
     FormCreate();
 }
@@ -256,7 +264,7 @@ void TfrmConfig::resizeEvent(QResizeEvent* event) {
 void TfrmConfig::layoutControls() {
     const int w = width();
     const int top = height() - kBottomHeight;
-    GroupBox1->setGeometry(0, 0, kSettingsWidth, top);
+    GroupBox1->setGeometry(kMargin, kMargin, kSettingsWidth - kMargin, top - kMargin);
     lblCycle->setGeometry(8, 18, 185, 16);
     udCycle->setGeometry(8, 34, 90, 21);
     lblRefresh->setGeometry(8, 62, 185, 16);

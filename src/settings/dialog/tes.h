@@ -65,6 +65,7 @@ public:
     static constexpr int kStripHeight = 124;
     static constexpr int kBottomHeight = 73;
     static constexpr int kItemHeight = 13; // of ListBox1's entries
+    static constexpr int kMargin = 8;      // between the window's edge and the settings group
 
     // Event handlers.
     void FormCreate();
