@@ -214,6 +214,10 @@ TEST(ProgramsList, TheHackJoinsTheListOnceAndNothingElseChanges) {
     EXPECT_EQ(hack::addToPrograms(off, "").text, off);
     EXPECT_EQ(hack::addToPrograms(off, "").number, 3);
 
+    // A list closed by a blank line gets the entry before that line.
+    EXPECT_EQ(hack::addToPrograms(std::string("programs:\\\n  a \\n\\\n\nb: 1\n"), "").text,
+              "programs:\\\n  a \\n\\\n" + ours.substr(0, ours.size() - 1) + "\\\n\nb: 1\n");
+
     // No user file: the packaged list, under the user file's resource name, with the hack added.
     const std::string defaults = "*grabDesktopImages: False\n*programs:\t\\\n  maze -root \\n\\\n"
                                  "  apple2 -root \\n\n\n*lock: False\n";
