@@ -330,7 +330,8 @@ int main(int argc, char** argv) {
             own = std::make_unique<OwnWindow>();
             own->setTitle(kTitle);
             own->resize(800, 600);
-            own->show();
+            // Shown once the desktop snapshot is taken, so that it is not in the snapshot.
+            own->create();
             target = own->winId();
         }
         if (options.target != hack::Target::Window && !x11::windowExists(dpy, target))
@@ -378,6 +379,7 @@ int main(int argc, char** argv) {
                                                   : static_cast<platform::FormWindow&>(window);
         FormServices services{platform, drawn, args, requestTermination, [] {}};
         TForm1 form(module, services);
+        if (own) own->show();
         if (!window.visible()) window.show();
         const int rc = signalPipe.exec(app);
         form.FormClose();
