@@ -17,7 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -74,8 +76,26 @@ struct Case {
     std::string home;       // HOME for the run
 };
 
-// One run: ms to the first frame, or -1 when none came within 10 s.
-double runOnce(Display* d, const Case& c) {
+// The CPU time `pid` has used, all its threads, in ms (10 ms steps).
+double cpuMs(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip; // state .. cmajflt
+    double user = 0, system = 0;
+    fields >> user >> system;
+    return (user + system) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+struct Run {
+    double ms = -1;  // to the first frame; -1 when none came within 10 s
+    double cpu = -1; // the program's CPU time by then
+};
+
+Run runOnce(Display* d, const Case& c) {
     Window parent = 0;
     if (c.ownParent) {
         // Big enough for the preview's 152 x 112 at its top left to cover the middle square.
@@ -106,14 +126,15 @@ double runOnce(Display* d, const Case& c) {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const auto t0 = Clock::now();
     pid_t pid = -1;
-    if (posix_spawn(&pid, a[0], &actions, nullptr, a.data(), e.data()) != 0) return -1;
+    if (posix_spawn(&pid, a[0], &actions, nullptr, a.data(), e.data()) != 0) return {};
     posix_spawn_file_actions_destroy(&actions);
-    double at = -1;
+    Run run;
     while (msSince(t0) < 10000) {
         // Looked up each time: the program may make and drop windows of that name on its way.
         const Window w = parent ? parent : topLevel(d, "Tarnwick Screensaver");
         if (w && drawn(d, w)) {
-            at = msSince(t0);
+            run.ms = msSince(t0);
+            run.cpu = cpuMs(pid);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -122,7 +143,7 @@ double runOnce(Display* d, const Case& c) {
     waitpid(pid, nullptr, 0);
     if (parent) XDestroyWindow(d, parent);
     XSync(d, False);
-    return at;
+    return run;
 }
 
 } // namespace
@@ -193,12 +214,21 @@ int main(int argc, char** argv) {
         {"tarnwick /s, desktop", {saver, "/s"}, {}, false, grabOn},
         {"tarnwick /p, desktop", {saver, "/p", "%W"}, {}, true, grabOn},
     };
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
     for (const Case& c : cases) {
-        std::vector<double> ms;
-        for (int i = 0; i < runs; ++i) ms.push_back(runOnce(d, c));
-        std::sort(ms.begin(), ms.end());
-        std::printf("%-40s median %7.1f ms  (min %7.1f, max %7.1f)\n", c.name.c_str(),
-                    ms[ms.size() / 2], ms.front(), ms.back());
+        std::vector<double> ms, cpu;
+        for (int i = 0; i < runs; ++i) {
+            const Run r = runOnce(d, c);
+            ms.push_back(r.ms);
+            cpu.push_back(r.cpu);
+        }
+        ms = median(ms);
+        cpu = median(cpu);
+        std::printf("%-40s median %6.1f ms (min %6.1f, max %6.1f); CPU by then %5.0f ms\n",
+                    c.name.c_str(), ms[ms.size() / 2], ms.front(), ms.back(), cpu[cpu.size() / 2]);
         std::fflush(stdout);
     }
     fs::remove_all(tmp);
