@@ -100,20 +100,55 @@ void TForm1::SyncSize() {
     module_.Synced = true;
 }
 
+void TForm1::placeCameraOnDesktop() {
+    if (!module_.CopyBitmap) return;
+    const Fit fits = fitFor(module_.CopyBitmap.get(), aspectOf(services_.window.clientSize()));
+    for (int n = 0; n < 20 && !fits(cx, cy); ++n) {
+        cx = module_.random(fits.W);
+        cy = module_.random(fits.H);
+    }
+    lcx = cx;
+    lcy = cy;
+}
+
 void TForm1::RenderFrame(const Rect& source, const FrameView& frame) const {
     StretchCopy(*module_.CopyBitmap, source, frame);
+}
+
+bool TForm1::everyViewEmpty() const {
+    const double aspect = aspectOf(services_.window.clientSize());
+    const int32_t W = module_.CopyBitmap ? module_.CopyBitmap->width() : 0;
+    // Only the entries at multiples of 3 are ever read.
+    for (size_t angle = 0; angle < Zooms.size(); angle += 3) {
+        const double w = std::abs(W * Zooms[angle] / 5.0);
+        if (truncInt32(w) > 0 && truncInt32(w / aspect) > 0) return false;
+    }
+    return true;
 }
 
 void TForm1::JvThreadTimer2Timer(TJvThreadTimer&) {
     if (!services_.window.visible()) return;
     if (!module_.CopyBitmap) return;
-    const Rect source = CalcSourceRect();
-    // An empty view (zoom 0 at each re-targeting) has nothing to show: the window keeps the
-    // previous frame instead of flashing black.
-    if (source.width() <= 0 || source.height() <= 0) return;
+    Rect source = CalcSourceRect();
+    if (source.width() <= 0 || source.height() <= 0) {
+        // An empty view (zoom 0 at each re-targeting) has nothing to show: the window keeps the
+        // previous frame instead of flashing black. Before the first frame, and where every view
+        // is empty (a tiny maximum zoom on a narrow picture), the smallest view around the centre
+        // fills the window instead: the point there, as zoom 0 means.
+        if (frameShown_ && !everyViewEmpty()) return;
+        if (source.width() <= 0) {
+            source.left = std::min(source.left, std::numeric_limits<int32_t>::max() - 1);
+            source.right = source.left + 1;
+        }
+        if (source.height() <= 0) {
+            source.top = std::min(source.top, std::numeric_limits<int32_t>::max() - 1);
+            source.bottom = source.top + 1;
+        }
+    }
     const FrameView frame = services_.window.beginFrame();
     RenderFrame(source, frame);
     services_.window.endFrame();
+    if (frame.pixels) frameShown_ = true;
 }
 
 } // namespace tarnwick

@@ -2,10 +2,12 @@
 #include "engine/scrsavermain.h"
 
 #include "imaging/bitmap.h"
+#include "imaging/builtin_picture.h"
 #include "imaging/capture.h"
 #include "imaging/picture_loader.h"
 #include "imaging/transforms.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarnwick {
@@ -77,14 +79,45 @@ void TForm1::dropPrepared() {
     if (preparer_) preparer_->cancel();
 }
 
+namespace {
+
+// The desktop's proportions, with at least 1080 rows so that the picture's line can be read in the
+// widest view on a small screen too, and at most 8K so that drawing it stays quick.
+Size builtinPictureSize(Size desktop) {
+    if (desktop.width <= 0 || desktop.height <= 0) return {1920, 1080};
+    const double grow = std::max(1.0, 1080.0 / desktop.height);
+    const double shrink =
+        std::min({1.0, 7680.0 / (desktop.width * grow), 4320.0 / (desktop.height * grow)});
+    return {std::max(1, static_cast<int32_t>(desktop.width * grow * shrink)),
+            std::max(1, static_cast<int32_t>(desktop.height * grow * shrink))};
+}
+
+} // namespace
+
 void TForm1::TakeDesktopSnapshot() {
     auto& screen = services_.platform.screen;
     const Rect desktop = screen.virtualDesktop();
-    module_.CopyBitmap =
-        CaptureScreenRect(screen, {0, 0, desktop.width(), desktop.height()}, desktop);
+    std::string hint(kBuiltinPictureHint);
+    builtinShown_ = false;
+    try {
+        module_.CopyBitmap =
+            CaptureScreenRect(screen, {0, 0, desktop.width(), desktop.height()}, desktop);
+        // All black is a desktop covered by a locker or a saver's window, or one that could not
+        // be read: nothing to fly over.
+        if (!allBlack(*module_.CopyBitmap)) return;
+    } catch (const platform::DesktopWithheld& e) {
+        hint = e.what();
+    } catch (const Error&) {
+        // The screen cannot be read: the saver's own picture instead.
+    }
+    const Size size = builtinPictureSize({desktop.width(), desktop.height()});
+    module_.CopyBitmap = builtinPicture(size.width, size.height, hint);
+    builtinShown_ = true;
 }
 
 void TForm1::ApplyDesktopSetting(int32_t index) {
+    // The saver's own picture stays upright and sharp, so that its line can be read.
+    if (builtinShown_) return;
     switch (index) {
     case 1:
         RotateDesktop(90);

@@ -64,6 +64,7 @@ void TForm1::Read_Registry() {
             if (UseDesktop) {
                 TakeDesktopSnapshot();
                 ApplyDesktopSetting(readInt(reg, kDesktopSettingValue, 0));
+                placeCameraOnDesktop();
             } else {
                 LoadNextPicture();
             }
@@ -100,6 +101,7 @@ void TForm1::Read_Registry() {
     BuildZooms(0);
     UseDesktop = true;
     TakeDesktopSnapshot();
+    placeCameraOnDesktop();
 
     // The intervals are read back from what was stored.
     reg.closeKey();

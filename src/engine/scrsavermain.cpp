@@ -60,7 +60,7 @@ void TForm1::ScreenSaver1MainSaverActive(TScreenSaver&) {
     services_.window.show();
     IsPreview = false;
     if (!JvThreadTimer1->Active()) JvThreadTimer1->setActive(!UseDesktop);
-    if (!JvThreadTimer2->Active()) JvThreadTimer2->setActive(true);
+    startRefreshTimer();
     if (JvThreadTimer1->Active()) PrepareNextPicture();
 }
 
@@ -71,8 +71,15 @@ void TForm1::ScreenSaver1PreviewActive(TScreenSaver&) {
                                   g.top + TScreenSaver::kPreviewHeight});
     IsPreview = true;
     if (!JvThreadTimer1->Active()) JvThreadTimer1->setActive(!UseDesktop);
-    if (!JvThreadTimer2->Active()) JvThreadTimer2->setActive(true);
+    startRefreshTimer();
     if (JvThreadTimer1->Active()) PrepareNextPicture();
+}
+
+void TForm1::startRefreshTimer() {
+    if (JvThreadTimer2->Active()) return;
+    // The first frame as soon as the message loop runs, not one refresh interval later.
+    JvThreadTimer2->tickSoon();
+    JvThreadTimer2->setActive(true);
 }
 
 void TForm1::ScreenSaver1ConfigBoxActive(TScreenSaver&) {

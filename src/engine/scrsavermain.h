@@ -126,11 +126,20 @@ private:
     // when there is none to use (the caller then loads the file itself).
     std::unique_ptr<WorkBitmap> takePrepared(const std::string& name);
     void dropPrepared();
+    // Activates the refresh timer, unless it is active already, with its first tick at once.
+    void startRefreshTimer();
+    // Starts the first glide on the desktop at a random centre that fits, as SyncSize places the
+    // camera on a picture file: the corner it would start from is often a plain panel or black.
+    void placeCameraOnDesktop();
+    // Whether no view of the current picture in this window has any area, whatever the zoom.
+    bool everyViewEmpty() const;
 
     SaverModule& module_;
     FormServices services_;
     PicturePreparer::Loader loader_;
     std::unique_ptr<PicturePreparer> preparer_; // started with the first picture to prepare
+    bool frameShown_ = false;                   // a frame has been drawn into the window
+    bool builtinShown_ = false; // CopyBitmap holds the saver's own picture, not the desktop
 };
 
 } // namespace tarnwick

@@ -6,6 +6,7 @@
 #include "host/image_prefs.h"
 #include "host/quiet_start.h"
 #include "host/xscreensaver_list.h"
+#include "imaging/builtin_picture.h"
 #include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -214,11 +215,12 @@ bool underXScreenSaver(Display* dpy) {
     return false;
 }
 
-// Under the XScreenSaver daemon, with no folder and no desktop effect on the command line, the
-// user's image settings decide whether the desktop may be shown. True when nothing may be.
-bool followImagePrefs(platform::Registry& store, platform::FileSystem& files,
+// Where the desktop may not be shown and the command line names no folder, the user's image
+// settings choose what shows instead: the stored pictures, else the daemon's image folder (with
+// random images on), else the saver's own picture.
+void followImagePrefs(platform::Registry& store, platform::FileSystem& files,
                       const hack::ImagePrefs& prefs, hack::RunOnlyRegistry::Values& overrides,
-                      bool verbose) {
+                      bool verbose, const char* why) {
     const hack::StoredSource stored = hack::readStoredSource(store);
     std::optional<std::vector<std::string>> folder;
     if (!prefs.grabDesktopImages && stored.desktop && !stored.hasPictures &&
@@ -236,11 +238,10 @@ bool followImagePrefs(platform::Registry& store, platform::FileSystem& files,
         values.emplace_back(kUseDesktopValue, storedBoolText(false));
     }
     if (verbose && source != hack::ImageSource::AsStored)
-        std::fprintf(stderr, "%s: desktop grabbing is off; showing %s\n", kProgram,
+        std::fprintf(stderr, "%s: %s; showing %s\n", kProgram, why,
                      source == hack::ImageSource::Folder           ? "the image directory"
                      : source == hack::ImageSource::StoredPictures ? "the stored pictures"
-                                                                   : "a black screen");
-    return source == hack::ImageSource::Black;
+                                                                   : "the saver's own picture");
 }
 
 // The size and place of -window's window: 800x600 where the window manager likes, unless
@@ -293,6 +294,15 @@ int main(int argc, char** argv) {
     }
     if (options.addToXScreenSaver) return addToXScreenSaver();
 
+    // A locker never shows the desktop it hides, whatever the command line asks for; elsewhere
+    // the user's image settings may forbid it too, unless the command line names an effect.
+    const bool locker = hack::lockerInFront(environ);
+    if (locker) options.desktop.reset();
+    const char* home = std::getenv("HOME");
+    hack::ImagePrefs prefs = hack::loadImagePrefs(home ? home : "");
+    if (locker) prefs.grabDesktopImages = false;
+    const bool desktopAllowed = !locker && (options.desktop || prefs.grabDesktopImages);
+
     platform::PosixFileSystem files;
     hack::RunOnlyRegistry::Values overrides;
     const std::string section = std::string(kSaverSettingsKey) + "\\" + kSettingsSection;
@@ -305,8 +315,9 @@ int main(int argc, char** argv) {
                 format("-images: cannot search the folder \"%s\"", options.images->c_str()));
         const std::vector<std::string>& pictures = *found;
         if (pictures.empty())
-            std::fprintf(stderr, "%s: no pictures in \"%s\"; the desktop is shown instead\n",
-                         kProgram, options.images->c_str());
+            std::fprintf(stderr, "%s: no pictures in \"%s\"; %s is shown instead\n", kProgram,
+                         options.images->c_str(),
+                         desktopAllowed ? "the desktop" : "the saver's own picture");
         overrides[std::string(kSaverSettingsKey) + "\\" + kPictureListKey] =
             hack::pictureListOverrides(pictures);
     }
@@ -355,7 +366,8 @@ int main(int argc, char** argv) {
             own = std::make_unique<OwnWindow>();
             own->setTitle(kTitle);
             placeOwnWindow(*own, options.geometry);
-            own->show();
+            // Shown once the desktop snapshot is taken, so that it is not in the snapshot.
+            own->create();
             target = own->winId();
         }
         if (options.target != hack::Target::Window && !x11::windowExists(dpy, target)) {
@@ -366,11 +378,9 @@ int main(int argc, char** argv) {
         }
 
         platform::FileRegistry store;
-        const char* home = std::getenv("HOME");
-        const bool noDesktop =
-            daemonWindow && !options.images && !options.desktop && underXScreenSaver(dpy) &&
-            followImagePrefs(store, files, hack::loadImagePrefs(home ? home : ""), overrides,
-                             options.verbose);
+        if (!desktopAllowed && !options.images)
+            followImagePrefs(store, files, prefs, overrides, options.verbose,
+                             locker ? "a screen locker is in front" : "desktop grabbing is off");
 
         SaverModule module;
         const std::vector<std::string> args{"/p", std::to_string(target)};
@@ -384,16 +394,24 @@ int main(int argc, char** argv) {
         auto windows = platform::createWindowSystem(*formWindow);
         auto saverState = platform::createSystemSaverState();
         x11::X11Screen grab;
+        // Under the daemon its window covers the screen: a grab would show only that.
+        const bool grabAllowed = !(daemonWindow && underXScreenSaver(dpy));
         x11::DaemonScreen screen(grab, dpy, options.target == hack::Target::Window ? 0 : target,
-                                 options.verbose, kProgram);
+                                 grabAllowed, options.verbose, kProgram);
         platform::SdlSoundPlayer sound(soundResource, options.verbose);
         platform::PosixPasswordLibrary passwords;
         hack::RunOnlyRegistry registry(store, overrides);
         const Size targetSize = windowSize(dpy, target);
-        hack::BlackScreen black({0, 0, targetSize.width, targetSize.height});
+        hack::WithheldScreen withheld({0, 0, targetSize.width, targetSize.height},
+                                      locker ? std::string(kBuiltinPictureHint)
+                                             : hack::kGrabOffHint);
         platform::Platform platform{
-            *windows, *saverState, noDesktop ? static_cast<platform::Screen&>(black) : screen,
-            sound,    passwords,   registry,
+            *windows,
+            *saverState,
+            desktopAllowed ? static_cast<platform::Screen&>(screen) : withheld,
+            sound,
+            passwords,
+            registry,
             files};
 
         hack::FpsOverlay overlay(window);
@@ -401,6 +419,7 @@ int main(int argc, char** argv) {
                                                   : static_cast<platform::FormWindow&>(window);
         FormServices services{platform, drawn, args, requestTermination, [] {}};
         TForm1 form(module, services);
+        if (own) own->show();
         if (!window.visible()) window.show();
         const int rc = signalPipe.exec(app);
         form.FormClose();

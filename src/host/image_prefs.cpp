@@ -74,7 +74,17 @@ ImageSource chooseImageSource(const ImagePrefs& prefs, bool storedDesktop, bool 
     if (prefs.grabDesktopImages || !storedDesktop) return ImageSource::AsStored;
     if (storedHasPictures) return ImageSource::StoredPictures;
     if (prefs.chooseRandomImages && folderHasPictures) return ImageSource::Folder;
-    return ImageSource::Black;
+    return ImageSource::Builtin;
+}
+
+bool lockerInFront(const char* const* environment) {
+    bool window = false, locker = false;
+    for (const char* const* e = environment; e && *e; ++e) {
+        const std::string_view v(*e);
+        window = window || (v.starts_with("XSCREENSAVER_WINDOW=") && v.size() > 20);
+        locker = locker || v.starts_with("XSECURELOCK_");
+    }
+    return window && locker;
 }
 
 StoredSource readStoredSource(platform::Registry& store) {
@@ -92,16 +102,6 @@ StoredSource readStoredSource(platform::Registry& store) {
     // The saver's reader: anything but "True" is False, missing is True, no pictures is desktop.
     s.desktop = !s.hasPictures || !useDesktop || upperAscii(useDesktop->text()) == "TRUE";
     return s;
-}
-
-} // namespace tarnwick::hack
-
-namespace tarnwick::hack {
-
-void BlackScreen::capture(const Rect&, int32_t width, int32_t height, uint8_t* rows,
-                          std::ptrdiff_t stride) {
-    for (int32_t y = 0; y < height; ++y)
-        std::fill_n(rows + y * stride, static_cast<size_t>(width) * 3, uint8_t{0});
 }
 
 } // namespace tarnwick::hack

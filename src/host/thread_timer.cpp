@@ -20,6 +20,7 @@ struct TJvThreadTimer::Worker {
     std::condition_variable wake;
     bool suspended = true;
     bool terminated = false;
+    bool hurry = false; // the sleep under way, or the next one, ends at once
     std::atomic<int32_t> delay{100};
     // Written and read on the main thread only (setOnTimer, destruction, the tick itself).
     Handler handler;
@@ -59,7 +60,8 @@ void TJvThreadTimer::Worker::run() {
             if (terminated) break;
             // A sleep keeps the end time it began with, also across a pause.
             const auto end = Clock::now() + std::chrono::milliseconds(delay.load());
-            wake.wait_until(lock, end, [&] { return terminated; });
+            wake.wait_until(lock, end, [&] { return terminated || hurry; });
+            hurry = false;
             wake.wait(lock, [&] { return !suspended || terminated; });
             if (terminated) break; // the timer is gone: no tick after its destruction
             lock.unlock();
@@ -101,6 +103,14 @@ void TJvThreadTimer::setActive(bool value) {
 void TJvThreadTimer::setDelay(int32_t ms) {
     delay_ = ms;
     worker_->delay = ms;
+}
+
+void TJvThreadTimer::tickSoon() {
+    {
+        std::lock_guard lock(worker_->mutex);
+        worker_->hurry = true;
+    }
+    worker_->wake.notify_all();
 }
 
 void TJvThreadTimer::setOnTimer(Handler handler) {

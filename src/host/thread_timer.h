@@ -21,6 +21,9 @@ public:
     int32_t Delay() const { return delay_; }
     void setDelay(int32_t ms);
     void setOnTimer(Handler handler);
+    // The next tick comes without waiting out the rest of its delay (once the timer is active);
+    // the ones after it keep the delay. For a first frame that should not wait a whole interval.
+    void tickSoon();
 
     // True once a handler has raised: this timer then never ticks again.
     bool finished() const;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace tarnwick {
 namespace {
 
@@ -224,16 +226,33 @@ TEST_F(Camera, ATickDrawsTheStretchOfItsRectangleOntoTheWindow) {
     EXPECT_GT(black, 0);
 }
 
-TEST_F(Camera, AnEmptyViewLeavesThePreviousFrameButTheCameraMovesOn) {
+TEST_F(Camera, AnEmptyViewLeavesThePreviousFrameButTheFirstFrameShowsTheCentrePoint) {
     picture(400, 300);
+    auto& bmp = *world.module.CopyBitmap;
+    bmp.scanLine(50)[3 * 100 + 1] = 77; // the point at the first glide's start, (100, 50)
     world.window.geometry_ = {0, 0, 160, 90};
     form().Zooms.fill(0.5);
     form().Zooms[0] = 0;
     form().Zooms[180] = 0;
-    for (int tick = 0; tick < 120; ++tick) form().JvThreadTimer2Timer(*form().JvThreadTimer2);
-    EXPECT_EQ(world.window.framesShown, 118);
+    form().lcx = 100;
+    form().lcy = 50;
+    form().JvThreadTimer2Timer(*form().JvThreadTimer2);
+    ASSERT_EQ(world.window.framesShown, 1) << "nothing on the screen yet: the point is shown";
+    const uint32_t point = 0xFF000000u | 255u << 16 | 77u << 8 | 255u; // white, green 77
+    EXPECT_TRUE(std::ranges::all_of(world.window.frame, [&](uint32_t p) { return p == point; }));
+    for (int tick = 1; tick < 120; ++tick) form().JvThreadTimer2Timer(*form().JvThreadTimer2);
+    EXPECT_EQ(world.window.framesShown, 119) << "the empty view at 180 keeps the previous frame";
     EXPECT_EQ(world.module.Angle, 0);
-    EXPECT_NE(std::make_pair(form().lcx, form().lcy), std::make_pair(0, 0)) << "re-targeted";
+    EXPECT_NE(std::make_pair(form().lcx, form().lcy), std::make_pair(100, 50)) << "re-targeted";
+}
+
+TEST_F(Camera, WhereEveryViewIsEmptyEachTickShowsThePointAtItsCentre) {
+    // The smallest maximum zoom on a narrow picture: |z| W / 5 stays below one pixel.
+    picture(400, 300);
+    form().MaxZoom = 0.01;
+    form().InitSineZooms();
+    for (int tick = 0; tick < 120; ++tick) form().JvThreadTimer2Timer(*form().JvThreadTimer2);
+    EXPECT_EQ(world.window.framesShown, 120);
 }
 
 TEST_F(Camera, NoFrameWhileInvisibleOrWithoutAPicture) {

@@ -18,21 +18,28 @@
 namespace tarnwick::testing_support {
 
 // A screen showing a fixed picture: pixel (x, y) is (x, y, x ^ y) in red, green, blue, low bytes.
+// It can also show nothing but black, fail to be read, or refuse to be shown.
 class PatternScreen : public platform::Screen {
 public:
+    enum class Shows { Pattern, Black, Unreadable, Withheld };
     Rect desktop{0, 0, 1920, 1080};
     int captures = 0;
+    Shows shows = Shows::Pattern;
+    std::string refusal = "a hint for the test";
     Rect virtualDesktop() override { return desktop; }
     void capture(const Rect& source, int32_t width, int32_t height, uint8_t* rows,
                  std::ptrdiff_t stride) override {
         ++captures;
+        if (shows == Shows::Unreadable) throw Error("Cannot read the screen");
+        if (shows == Shows::Withheld) throw platform::DesktopWithheld(refusal);
+        const uint8_t mask = shows == Shows::Black ? 0 : 0xFF;
         for (int32_t y = 0; y < height; ++y)
             for (int32_t x = 0; x < width; ++x) {
                 const int32_t sx = source.left + x, sy = source.top + y;
                 uint8_t* p = rows + y * stride + 3 * x;
-                p[0] = static_cast<uint8_t>(sx ^ sy);
-                p[1] = static_cast<uint8_t>(sy);
-                p[2] = static_cast<uint8_t>(sx);
+                p[0] = static_cast<uint8_t>(sx ^ sy) & mask;
+                p[1] = static_cast<uint8_t>(sy) & mask;
+                p[2] = static_cast<uint8_t>(sx) & mask;
             }
     }
 };

@@ -19,6 +19,9 @@ TEST(SaverForm, FullScreenShowsTheFormAndStartsOnlyTheRefreshTimerForTheDesktop)
     EXPECT_FALSE(form.JvThreadTimer1->Active());
     EXPECT_TRUE(form.JvThreadTimer2->Active());
     EXPECT_EQ(world.terminations, 0);
+    // The first glide starts at a place on the desktop, not at its corner.
+    EXPECT_NE(std::make_pair(form.cx, form.cy), std::make_pair(0, 0));
+    EXPECT_EQ(std::make_pair(form.lcx, form.lcy), std::make_pair(form.cx, form.cy));
     form.FormClose();
 }
 

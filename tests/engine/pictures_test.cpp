@@ -1,7 +1,10 @@
 #include "engine_fixture.h"
 
+#include "imaging/builtin_picture.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -232,6 +235,30 @@ TEST_F(Pictures, TheSnapshotCoversTheWholeVirtualDesktopFromItsTopLeft) {
     ASSERT_EQ(b.height(), 1280);
     EXPECT_EQ(b.scanLine(0)[2], static_cast<uint8_t>(-1280)); // red = low byte of the screen x
     EXPECT_EQ(b.scanLine(0)[1], static_cast<uint8_t>(-200));
+}
+
+TEST_F(Pictures, WithNoDesktopToShowTheSaversOwnPictureStandsInUpright) {
+    using Shows = testing_support::PatternScreen::Shows;
+    world.screen.desktop = {0, 0, 1280, 720};
+    for (const Shows shows : {Shows::Black, Shows::Unreadable, Shows::Withheld}) {
+        world.screen.shows = shows;
+        form().TakeDesktopSnapshot();
+        form().ApplyDesktopSetting(1); // rotated 90: not the stand-in, whose line must be read
+        // Grown to 1080 rows, so that its line is readable on a small screen too.
+        const auto want = builtinPicture(
+            1920, 1080, shows == Shows::Withheld ? world.screen.refusal : kBuiltinPictureHint);
+        const WorkBitmap& got = *world.module.CopyBitmap;
+        ASSERT_EQ((Size{got.width(), got.height()}), (Size{1920, 1080})) << int(shows);
+        int differing = 0;
+        for (int32_t y = 0; y < got.height(); ++y)
+            differing += !std::ranges::equal(got.scanLine(y), want->scanLine(y));
+        EXPECT_EQ(differing, 0) << int(shows);
+    }
+    // A desktop that shows again is the desktop, and is transformed.
+    world.screen.shows = Shows::Pattern;
+    form().TakeDesktopSnapshot();
+    form().ApplyDesktopSetting(1);
+    EXPECT_EQ(world.module.CopyBitmap->width(), 720);
 }
 
 TEST_F(Pictures, TheWarpAmountIsAMultipleOf45From585To2880) {

@@ -174,8 +174,8 @@ protected:
         return out;
     }
 
-    // Share of the window's pixels in the test picture's colour.
-    double pictureShare(Window win, int w, int h) {
+    // Share of the window's pixels in the test picture's colour, or with `black`, in black.
+    double pictureShare(Window win, int w, int h, bool black = false) {
         XImage* img = XGetImage(dpy.get(), win, 0, 0, w, h, AllPlanes, ZPixmap);
         if (!img) return 0;
         long hits = 0;
@@ -183,8 +183,9 @@ protected:
             for (int x = 0; x < w; ++x) {
                 const unsigned long p = XGetPixel(img, x, y);
                 const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-                hits +=
-                    std::abs(r - kRed) < 8 && std::abs(g - kGreen) < 8 && std::abs(b - kBlue) < 8;
+                hits += black ? (p & 0xFFFFFF) == 0
+                              : std::abs(r - kRed) < 8 && std::abs(g - kGreen) < 8 &&
+                                    std::abs(b - kBlue) < 8;
             }
         XDestroyImage(img);
         return double(hits) / (double(w) * h);
@@ -295,6 +296,43 @@ TEST_F(HackRun, RootDrawsIntoTheDaemonsWindowAndSaysWhereTheSnapshotCameFrom) {
     const auto at = desktop.stderrText.find(line);
     EXPECT_NE(at, std::string::npos) << desktop.stderrText;
     EXPECT_EQ(desktop.stderrText.find(line, at + 1), std::string::npos) << "reported twice";
+}
+
+TEST_F(HackRun, TheFirstFrameComesAtOnceEvenWhereEveryViewIsEmpty) {
+    // The smallest maximum zoom on a 64-pixel picture: no view has a whole pixel. The longest
+    // frame delay: the first frame must not wait for it.
+    const Window win = makeWindow(320, 240);
+    const auto t0 = Clock::now();
+    Hack hack({"-window-id", std::to_string(win), "-images", pictures.path.string(), "-zoom",
+               "0.01", "-refresh", "2000"},
+              home.path);
+    expectDrawsFullSize(win, 320, 240);
+    EXPECT_LT(Clock::now() - t0, 2s);
+}
+
+TEST_F(HackRun, BehindALockerTheDesktopNeverShowsButTheSaversOwnPictureDoes) {
+    // The desktop in the test picture's colour; the command line asks for it.
+    Display* d = dpy.get();
+    XSetWindowBackground(d, DefaultRootWindow(d), kPixel);
+    XClearWindow(d, DefaultRootWindow(d));
+    const Window win = makeWindow(200, 150);
+    Hack hack({"-root", "-verbose", "-desktop", "normal", "-refresh", "10"}, home.path,
+              {"XSCREENSAVER_WINDOW=" + std::to_string(win), "XSECURELOCK_SAVER=tarnwick-hack"});
+    const auto end = Clock::now() + 10s;
+    double black = 1;
+    while (Clock::now() < end && black > 0.5) {
+        std::this_thread::sleep_for(50ms);
+        if (!children(win).empty()) black = pictureShare(win, 200, 150, true);
+        EXPECT_LT(pictureShare(win, 200, 150), 0.05) << "the desktop shows";
+    }
+    XSetWindowBackground(d, DefaultRootWindow(d), 0);
+    XClearWindow(d, DefaultRootWindow(d));
+    EXPECT_LT(black, 0.5) << "nothing shows";
+    kill(hack.pid, SIGTERM);
+    ASSERT_TRUE(hack.waitEnd(2s));
+    EXPECT_NE(hack.stderrText.find("a screen locker is in front; showing the saver's own picture"),
+              std::string::npos)
+        << hack.stderrText;
 }
 
 TEST_F(HackRun, SigtermEndsTheStartUpBeforeTheEventLoopRuns) {

@@ -172,10 +172,19 @@ TEST(ImagePrefs, ResourceLinesAndTheChoiceOfSource) {
     EXPECT_EQ(hack::chooseImageSource(p, false, true, true), S::AsStored); // stored pictures
     EXPECT_EQ(hack::chooseImageSource(p, true, true, true), S::StoredPictures);
     EXPECT_EQ(hack::chooseImageSource(p, true, false, true), S::Folder);
-    EXPECT_EQ(hack::chooseImageSource(p, true, false, false), S::Black);
+    EXPECT_EQ(hack::chooseImageSource(p, true, false, false), S::Builtin);
     p.chooseRandomImages = false;
-    EXPECT_EQ(hack::chooseImageSource(p, true, false, true), S::Black);
+    EXPECT_EQ(hack::chooseImageSource(p, true, false, true), S::Builtin);
     EXPECT_EQ(hack::chooseImageSource(p, true, true, true), S::StoredPictures);
+
+    // xsecurelock: a window handed over and the locker's own variables.
+    const char* locked[] = {"PATH=/bin", "XSCREENSAVER_WINDOW=0x400001", "XSECURELOCK_SAVER=x",
+                            nullptr};
+    const char* daemon[] = {"XSCREENSAVER_WINDOW=0x400001", "XSECURELOCKED=1", nullptr};
+    const char* shell[] = {"XSECURELOCK_SAVER=x", "XSCREENSAVER_WINDOW=", nullptr};
+    EXPECT_TRUE(hack::lockerInFront(locked));
+    EXPECT_FALSE(hack::lockerInFront(daemon));
+    EXPECT_FALSE(hack::lockerInFront(shell));
 
     fakes::FakeRegistry store;
     EXPECT_TRUE(hack::readStoredSource(store).desktop);

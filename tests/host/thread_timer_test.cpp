@@ -65,6 +65,19 @@ TEST(ThreadTimer, FirstTickAfterOneDelayThenDelayPlusHandlerTime) {
     }
 }
 
+TEST(ThreadTimer, TickSoonCutsOnlyTheNextSleepShort) {
+    Ticks t;
+    TJvThreadTimer timer;
+    timer.setDelay(10000);
+    timer.setOnTimer(t.handler());
+    timer.tickSoon(); // asked before the activation, as a mode handler does
+    timer.setActive(true);
+    ASSERT_TRUE(pumpUntil([&] { return !t.at.empty(); }));
+    pump(300);
+    timer.setActive(false);
+    EXPECT_EQ(t.at.size(), 1u) << "the tick after it waits for the whole delay";
+}
+
 TEST(ThreadTimer, TicksRunOnTheMainThread) {
     TJvThreadTimer timer;
     QThread* seen = nullptr;

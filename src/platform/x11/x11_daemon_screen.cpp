@@ -31,6 +31,8 @@ const char* describe(DaemonScreen::Source s) {
         return "the daemon's screenshot";
     case DaemonScreen::Source::Helper:
         return "the daemon's image helper";
+    case DaemonScreen::Source::Nothing:
+        return "nowhere: the daemon gave none";
     default:
         return "a grab of the screen";
     }
@@ -62,9 +64,10 @@ bool runQuietly(char* const argv[]) {
 
 } // namespace
 
-DaemonScreen::DaemonScreen(Screen& grab, Display* display, XWindow window, bool verbose,
-                           const char* program)
-    : grab_(grab), display_(display), window_(window), verbose_(verbose), program_(program) {}
+DaemonScreen::DaemonScreen(Screen& grab, Display* display, XWindow window, bool grabAllowed,
+                           bool verbose, const char* program)
+    : grab_(grab), display_(display), window_(window), grabAllowed_(grabAllowed), verbose_(verbose),
+      program_(program) {}
 
 DaemonScreen::~DaemonScreen() {
     if (ownsPixmap_) XFreePixmap(display_, pixmap_);
@@ -77,7 +80,7 @@ DaemonScreen::Source DaemonScreen::source() {
     else if (window_ && runHelper())
         source_ = Source::Helper;
     else
-        source_ = Source::Grab;
+        source_ = grabAllowed_ ? Source::Grab : Source::Nothing;
     if (verbose_)
         std::fprintf(stderr, "%s: desktop snapshot from %s\n", program_, describe(source_));
     return source_;
@@ -134,16 +137,29 @@ bool DaemonScreen::runHelper() {
 }
 
 Rect DaemonScreen::virtualDesktop() {
-    return source() == Source::Grab ? grab_.virtualDesktop() : Rect{0, 0, width_, height_};
+    switch (source()) {
+    case Source::Grab:
+        return grab_.virtualDesktop();
+    case Source::Nothing: {
+        XWindowAttributes a{};
+        ErrorTrap trap(display_);
+        if (!XGetWindowAttributes(display_, window_, &a) || trap.failed()) return {};
+        return {0, 0, a.width, a.height};
+    }
+    default:
+        return {0, 0, width_, height_};
+    }
 }
 
 void DaemonScreen::capture(const Rect& source, int32_t width, int32_t height, uint8_t* rows,
                            std::ptrdiff_t stride) {
     if (this->source() == Source::Grab) return grab_.capture(source, width, height, rows, stride);
+    if (source_ == Source::Nothing) throw Error("The daemon gave no desktop snapshot");
     ErrorTrap trap(display_);
     XImage* image = XGetImage(display_, pixmap_, 0, 0, width_, height_, AllPlanes, ZPixmap);
     if (!image || trap.failed()) {
         if (image) XDestroyImage(image);
+        if (!grabAllowed_) throw Error("The daemon's desktop snapshot cannot be read");
         return grab_.capture(source, width, height, rows, stride);
     }
     // Nearest pixel under each destination pixel's centre; outside the snapshot is black.

@@ -14,11 +14,14 @@ public:
         Screenshot, // the pixmap the daemon keeps on its window
         Helper,     // the daemon's image-grabbing program, painting a pixmap of ours
         Grab,       // the screen itself
+        Nothing,    // nothing: the screen is covered and no grab may stand in
     };
 
-    // `window` is the daemon's window (0 for none: always grab). With `verbose` the source is
-    // reported once on stderr, prefixed with `program`.
-    DaemonScreen(Screen& grab, Display* display, XWindow window, bool verbose, const char* program);
+    // `window` is the daemon's window (0 for none: always grab). Without `grabAllowed` a grab is
+    // not tried, and captures fail when the daemon gives no snapshot. With `verbose` the source
+    // is reported once on stderr, prefixed with `program`.
+    DaemonScreen(Screen& grab, Display* display, XWindow window, bool grabAllowed, bool verbose,
+                 const char* program);
     ~DaemonScreen() override;
     DaemonScreen(const DaemonScreen&) = delete;
     DaemonScreen& operator=(const DaemonScreen&) = delete;
@@ -35,6 +38,7 @@ private:
     Screen& grab_;
     Display* display_;
     XWindow window_;
+    bool grabAllowed_;
     bool verbose_;
     const char* program_;
     Source source_ = Source::Unresolved;
