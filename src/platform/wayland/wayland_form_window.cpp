@@ -401,8 +401,11 @@ void WaylandFormWindow::relayout() {
     if (sameFrame || layout_.size.width <= 0 || layout_.size.height <= 0) return;
     pool_.reset();
     frameBytes_ = size_t(layout_.size.width) * size_t(layout_.size.height) * 4;
-    // Two frames: one with the compositor while the next is drawn.
-    pool_ = std::make_unique<ShmPool>(connection_.shm(), 2 * frameBytes_);
+    // Two frames: one with the compositor while the next is drawn. The compositor counts a
+    // buffer's every row at full stride, so a part at the right edge reaches one row minus its
+    // width past its frame.
+    pool_ = std::make_unique<ShmPool>(connection_.shm(),
+                                      2 * frameBytes_ + size_t(layout_.size.width) * 4);
 }
 
 void WaylandFormWindow::showFirstFrame() {
