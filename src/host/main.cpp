@@ -91,7 +91,9 @@ int main(int argc, char** argv) {
     const char* qpa = std::getenv("QT_QPA_PLATFORM");
     const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
     const bool headless = host::headlessQtPlatform(qpa);
-    const bool wayland = !headless && wl::waylandChosen(waylandDisplay, qpa);
+    // A session whose compositor is gone may still have its X server.
+    const bool wayland =
+        !headless && wl::waylandChosen(waylandDisplay, qpa) && wl::compositorAnswers();
     // One full-screen saver per session: a second one started meanwhile ends at once.
     std::optional<wl::SaverInstanceLock> saverLock;
     if (wayland && SwitchLetter(args) == 'S') {

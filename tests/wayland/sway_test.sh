@@ -127,17 +127,20 @@ for _ in $(seq 1 20); do
   above "$(share_of "$work/two.png" "$red" "$green")" 0.999 && { covered=1; break; }
 done
 [ -n "$covered" ] || fail "the added output does not show the picture"
-# Each output shows its own part of one frame: over a few cycles they differ at least once.
-differ=""
+# One frame across both: the column each side of the seam shows the same colour (a frame that
+# changes between the two outputs' copies may rarely break this), where each output showing the
+# frame's left part instead would break it whenever the picture's edge lies in that part.
+red_share() { convert "$work/shot.png" -crop "1x480+$1+0" +repage -fuzz 10% -fill white \
+  -opaque "$red" -fill black +opaque white -colorspace gray -format '%[fx:mean]' info:; }
+broken=0
 for _ in $(seq 1 20); do
-  grim -o HEADLESS-1 "$work/one.png"
-  grim -o HEADLESS-2 "$work/two.png"
-  above "$(share_of "$work/one.png" "$red" "$green")" 0.999 || fail "output 1 lost the picture"
-  above "$(share_of "$work/two.png" "$red" "$green")" 0.999 || fail "output 2 lost the picture"
-  [ "$(compare -metric AE "$work/one.png" "$work/two.png" null: 2>&1)" != 0 ] && differ=1
-  sleep 0.3
+  grim "$work/shot.png"
+  above "$(share_of "$work/shot.png" "$red" "$green")" 0.999 || fail "the two outputs lost the picture"
+  awk -v a="$(red_share 639)" -v b="$(red_share 640)" 'BEGIN { exit !(a - b > 0.5 || b - a > 0.5) }' &&
+    broken=$((broken + 1))
+  sleep 0.2
 done
-[ -n "$differ" ] || fail "both outputs show the same picture: not one frame across them"
+[ "$broken" -le 2 ] || fail "$broken of 20 screenshots break the picture at the outputs' seam"
 echo "ok: an output added while it runs gets its part"
 
 # 4. A key ends it within 250 ms (wtype's keyboard appears first, then types after 300 ms).

@@ -1,5 +1,7 @@
 #include "platform/wayland/wayland_platform.h"
 
+#include <wayland-client.h>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string_view>
@@ -14,6 +16,13 @@ bool waylandChosen(const char* waylandDisplay, const char* qpaPlatform) {
     // A platform name may carry options after a colon; "xcb" is the user's way to ask for X11.
     const std::string_view text(qpaPlatform);
     return text.substr(0, text.find(':')) != "xcb";
+}
+
+bool compositorAnswers() {
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display) return false;
+    wl_display_disconnect(display);
+    return true;
 }
 
 void WaylandWindowSystem::showCursor(bool show) {

@@ -13,6 +13,9 @@ namespace tarnwick::platform::wayland {
 // Whether the program should talk Wayland: a compositor named in WAYLAND_DISPLAY (any value
 // given) and Qt not told to use X11 (`qpaPlatform`, QT_QPA_PLATFORM, may be null).
 bool waylandChosen(const char* waylandDisplay, const char* qpaPlatform);
+// Whether the compositor in WAYLAND_DISPLAY accepts a connection (before Qt starts, so that a
+// session whose compositor is gone can still fall back to X11).
+bool compositorAnswers();
 
 // What the Windows calls on other windows become on Wayland, where a client sees no other
 // client's windows: finding one finds none, and acting on none does nothing.
