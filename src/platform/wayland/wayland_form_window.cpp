@@ -191,7 +191,7 @@ std::vector<OutputPlace> WaylandFormWindow::places() const {
             result.push_back({o.x, o.y, s->configured ? s->width : o.width,
                               s->configured ? s->height : o.height, o.scale});
         }
-    } else if (!shown_ && state_ == WindowState::Maximized) {
+    } else if (!shown_ && state_ == WindowState::Maximized && onTop_) {
         // Not on screen yet: the form will cover every output.
         for (const Output* o : connection_.outputs())
             result.push_back({o->x, o->y, o->width, o->height, o->scale});
@@ -205,7 +205,7 @@ std::vector<OutputPlace> WaylandFormWindow::places() const {
 }
 
 Rect WaylandFormWindow::geometry() const {
-    if (fullScreen_ || (!shown_ && state_ == WindowState::Maximized)) {
+    if (fullScreen_ || (!shown_ && state_ == WindowState::Maximized && onTop_)) {
         const FrameLayout layout = layoutFrame(places());
         const int32_t s = layout.scale;
         return {layout.logical.left * s, layout.logical.top * s,
@@ -255,7 +255,7 @@ void WaylandFormWindow::show() {
     if (state_ == WindowState::Minimized) return;
     shown_ = true;
     handleMade_ = true;
-    fullScreen_ = state_ == WindowState::Maximized;
+    fullScreen_ = state_ == WindowState::Maximized && onTop_;
     connection_.seatChanged = [this](uint32_t caps) { onSeatCapabilities(caps); };
     onSeatCapabilities(connection_.seatCapabilities());
     createSurfaces();
@@ -296,7 +296,10 @@ void WaylandFormWindow::addSurface(Output* output) {
         xdg_toplevel_add_listener(s->toplevel, &kToplevelListener, s.get());
         xdg_toplevel_set_title(s->toplevel, title_.c_str());
         xdg_toplevel_set_app_id(s->toplevel, "tarnwick");
-        if (fullScreen_) xdg_toplevel_set_fullscreen(s->toplevel, s->output);
+        if (fullScreen_)
+            xdg_toplevel_set_fullscreen(s->toplevel, s->output);
+        else if (state_ == WindowState::Maximized)
+            xdg_toplevel_set_maximized(s->toplevel);
     } else {
         wl_surface_destroy(s->surface);
         throw Error("The Wayland compositor offers no way to show a window");

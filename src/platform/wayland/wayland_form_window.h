@@ -40,9 +40,11 @@ public:
 
     WindowState windowState() const override { return state_; }
     void setWindowState(WindowState state) override { state_ = state; }
-    // A layer surface or a fullscreen toplevel has neither a border nor anything above it.
+    // A layer surface or a fullscreen toplevel has no border; a plain window's border is the
+    // compositor's.
     void setBorderless() override {}
-    void setStayOnTop() override {}
+    // Maximised and on top is the full-screen saver: it covers every output.
+    void setStayOnTop() override { onTop_ = true; }
     Rect geometry() const override;
     void setGeometry(const Rect& r) override;
     Size clientSize() const override;
@@ -129,6 +131,7 @@ private:
     bool closed_ = false;
     bool handleMade_ = false;
     bool fullScreen_ = false;
+    bool onTop_ = false;
     bool cursorHidden_ = false;
     bool quitOnClose_ = true;
     bool painting_ = false;

@@ -3,6 +3,7 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/file.h>
@@ -19,6 +20,12 @@ bool waylandChosen(const char* waylandDisplay, const char* qpaPlatform) {
 }
 
 bool compositorAnswers() {
+    // A relative display name lives in XDG_RUNTIME_DIR; without it libwayland would only print a
+    // complaint.
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!name || !*name) return false;
+    if (name[0] != '/' && (!runtime || !*runtime)) return false;
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return false;
     wl_display_disconnect(display);
