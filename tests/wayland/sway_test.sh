@@ -64,6 +64,10 @@ SWAYSOCK=$(ls "$run"/sway-ipc.*)
 export SWAYSOCK XDG_CONFIG_HOME=$work/home/config
 mkdir -p "$XDG_CONFIG_HOME/tarnwick"
 sleep 0.5 # the background client draws
+# How long wtype takes on its own, typing into no window.
+t0=$(date +%s%N)
+timeout 5 wtype -s 300 a
+anchor=$((($(date +%s%N) - t0) / 1000000))
 
 # Settings: a picture of two colours, or the desktop (normal), refreshed every 20 ms.
 settings() { # use-desktop (True/False)
@@ -116,8 +120,41 @@ timeout 5 "$bin" /s 2>>"$work/saver.log" || fail "the second saver failed"
 kill -0 "$first" 2>/dev/null || fail "the first saver ended with the second"
 echo "ok: a second saver ends at once"
 
-# 3. An output added while it runs gets its own part of the frame. (sway 1.7 cannot take a
+# 3. A key ends it within 250 ms. wtype's keyboard appears first and types 300 ms later; its own
+# run, timed before any saver ran, is taken off.
+t0=$(date +%s%N)
+timeout 5 wtype -s 300 a
+expect_end "$t0" "a key"
+took=$((took - anchor))
+[ "$took" -le 250 ] || fail "a key ended the saver after $took ms"
+echo "ok: a key ends it ($took ms after wtype's own $anchor ms)"
+
+# 4. The desktop (one output): the snapshot of sway's background zoomed, never black, never the
+# bare desktop.
+settings True
+grim "$work/desktop.png"
+DISPLAY=:97 start_saver # an X11 display named in the environment changes nothing
+# The desktop's first glide starts from the corner (0, 0), half outside the picture: 60 ticks.
+sleep 3
+moved=""
+for i in $(seq 1 10); do
+  grim "$work/shot.png"
+  s=$(share_of "$work/shot.png" "$blue" "$yellow")
+  above "$s" 0.999 || { cp "$work/shot.png" /tmp/tarnwick-sway-fail.png; fail "desktop shot $i: only $s shows the desktop's colours"; }
+  [ "$(compare -metric AE "$work/shot.png" "$work/desktop.png" null: 2>&1)" != 0 ] && moved=1
+  sleep 0.3
+done
+[ -n "$moved" ] || fail "the screen only ever shows the bare desktop"
+grep -q "cannot be shown" "$work/saver.log" && fail "the snapshot failed: $(cat "$work/saver.log")"
+kill "$saver"
+wait "$saver" 2>/dev/null || true
+saver=""
+echo "ok: the desktop snapshot zoomed"
+
+# 5. An output added while it runs gets its own part of the frame. (sway 1.7 cannot take a
 # headless output away: its disable leaves it active.)
+settings False
+start_saver
 swaymsg create_output >/dev/null
 swaymsg output HEADLESS-2 mode 640x480 position 640 0 >/dev/null
 covered=""
@@ -141,34 +178,10 @@ for _ in $(seq 1 20); do
   sleep 0.2
 done
 [ "$broken" -le 2 ] || fail "$broken of 20 screenshots break the picture at the outputs' seam"
-echo "ok: an output added while it runs gets its part"
-
-# 4. A key ends it within 250 ms (wtype's keyboard appears first, then types after 300 ms).
-t0=$(date +%s%N)
-timeout 5 wtype -s 300 a
-expect_end "$t0" "a key"
-took=$((took - 300))
-[ "$took" -le 250 ] || fail "a key ended the saver after $took ms"
-echo "ok: a key ends it ($took ms)"
-
-# 5. The desktop: the snapshot (sway's background) zoomed, never black, never the bare desktop.
-settings True
-grim "$work/desktop.png"
-DISPLAY=:97 start_saver # an X11 display named in the environment changes nothing
-moved=""
-for i in $(seq 1 10); do
-  grim "$work/shot.png"
-  s=$(share_of "$work/shot.png" "$blue" "$yellow")
-  above "$s" 0.999 || { cp "$work/shot.png" /tmp/tarnwick-sway-fail.png; fail "desktop shot $i: only $s shows the desktop's colours"; }
-  [ "$(compare -metric AE "$work/shot.png" "$work/desktop.png" null: 2>&1)" != 0 ] && moved=1
-  sleep 0.3
-done
-[ -n "$moved" ] || fail "the screen only ever shows the bare desktop"
-grep -q "cannot be shown" "$work/saver.log" && fail "the snapshot failed: $(cat "$work/saver.log")"
 kill "$saver"
 wait "$saver" 2>/dev/null || true
 saver=""
-echo "ok: the desktop snapshot zoomed"
+echo "ok: an output added while it runs gets its part"
 
 # 6. swayidle starts it when the seat is idle; a click-free key ends it.
 swayidle -w timeout 1 "$bin /s" >"$work/idle.log" 2>&1 &
@@ -182,7 +195,7 @@ done
 [ -n "$started" ] || fail "swayidle did not start the saver"
 sleep 1
 grim "$work/shot.png"
-above "$(share_of "$work/shot.png" "$blue" "$yellow")" 0.999 || fail "the idle-started saver does not show"
+above "$(share_of "$work/shot.png" "$red" "$green")" 0.999 || fail "the idle-started saver does not show"
 timeout 5 wtype -s 300 a
 for _ in $(seq 1 300); do kill -0 "$saver" 2>/dev/null || break; sleep 0.01; done
 kill -0 "$saver" 2>/dev/null && fail "a key did not end the idle-started saver"
@@ -193,3 +206,19 @@ echo "ok: swayidle starts it"
 if QT_QPA_PLATFORM=xcb DISPLAY=:97 "$bin" /s >"$work/x11.log" 2>&1; then fail "QT_QPA_PLATFORM=xcb ran on Wayland"; fi
 grep -q "X11 display" "$work/x11.log" || fail "QT_QPA_PLATFORM=xcb: $(cat "$work/x11.log")"
 echo "ok: QT_QPA_PLATFORM=xcb forces X11"
+
+# 8. The settings dialog is a native Wayland window that the compositor can close; the preview,
+# which cannot enter another client's window on Wayland, runs in a window of its own. (The
+# app_id criterion matches Wayland windows only.)
+window_shown() { swaymsg "[app_id=\"tarnwick\" title=\"$1\"] focus" >/dev/null 2>&1; }
+for mode in "/c:Tarnwick Settings" "/p 1234:Tarnwick Screensaver"; do
+  "$bin" ${mode%%:*} >"$work/saver.log" 2>&1 &
+  saver=$!
+  shown=""
+  for _ in $(seq 1 50); do window_shown "${mode#*:}" && { shown=1; break; }; sleep 0.2; done
+  [ -n "$shown" ] || fail "${mode%%:*}: no Wayland window \"${mode#*:}\""
+  swaymsg "[app_id=\"tarnwick\"] kill" >/dev/null
+  t0=$(date +%s%N)
+  expect_end "$t0" "the compositor closed its window (${mode%%:*})"
+done
+echo "ok: the dialog and the preview are Wayland windows"
