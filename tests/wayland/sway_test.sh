@@ -183,8 +183,9 @@ wait "$saver" 2>/dev/null || true
 saver=""
 echo "ok: an output added while it runs gets its part"
 
-# 6. swayidle starts it when the seat is idle; a click-free key ends it.
-swayidle -w timeout 1 "$bin /s" >"$work/idle.log" 2>&1 &
+# 6. swayidle starts it when the seat is idle, and its next timeout (where a user would blank the
+# screen) still comes while the saver runs: the saver keeps the session from idling by no means.
+swayidle timeout 1 "$bin /s" timeout 4 "touch $work/blanked" >"$work/idle.log" 2>&1 &
 idle=$!
 started=""
 for _ in $(seq 1 40); do
@@ -196,11 +197,14 @@ done
 sleep 1
 grim "$work/shot.png"
 above "$(share_of "$work/shot.png" "$red" "$green")" 0.999 || fail "the idle-started saver does not show"
+for _ in $(seq 1 40); do [ -e "$work/blanked" ] && break; sleep 0.2; done
+[ -e "$work/blanked" ] || fail "the idle tool's later timeout never came while the saver ran"
+kill -0 "$saver" 2>/dev/null || fail "the idle-started saver ended before its key"
 timeout 5 wtype -s 300 a
 for _ in $(seq 1 300); do kill -0 "$saver" 2>/dev/null || break; sleep 0.01; done
 kill -0 "$saver" 2>/dev/null && fail "a key did not end the idle-started saver"
 saver=""
-echo "ok: swayidle starts it"
+echo "ok: swayidle starts it, and its later timeout still comes"
 
 # 7. Told to use X11 with no X server, it says so rather than using Wayland.
 if QT_QPA_PLATFORM=xcb DISPLAY=:97 "$bin" /s >"$work/x11.log" 2>&1; then fail "QT_QPA_PLATFORM=xcb ran on Wayland"; fi
