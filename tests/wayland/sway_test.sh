@@ -107,7 +107,7 @@ start_saver
 for i in $(seq 1 10); do
   grim "$work/shot.png"
   s=$(share_of "$work/shot.png" "$red" "$green")
-  above "$s" 0.999 || { cp "$work/shot.png" /tmp/tarnwick-sway-fail.png; fail "shot $i: only $s of the screen shows the picture"; }
+  above "$s" 0.999 || { cp "$work/shot.png" "${TMPDIR:-/tmp}/tarnwick-sway-fail.png"; fail "shot $i: only $s of the screen shows the picture"; }
   sleep 0.5
 done
 echo "ok: the picture covers the output edge to edge"
@@ -140,7 +140,7 @@ moved=""
 for i in $(seq 1 10); do
   grim "$work/shot.png"
   s=$(share_of "$work/shot.png" "$blue" "$yellow")
-  above "$s" 0.999 || { cp "$work/shot.png" /tmp/tarnwick-sway-fail.png; fail "desktop shot $i: only $s shows the desktop's colours"; }
+  above "$s" 0.999 || { cp "$work/shot.png" "${TMPDIR:-/tmp}/tarnwick-sway-fail.png"; fail "desktop shot $i: only $s shows the desktop's colours"; }
   [ "$(compare -metric AE "$work/shot.png" "$work/desktop.png" null: 2>&1)" != 0 ] && moved=1
   sleep 0.3
 done
