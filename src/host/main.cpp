@@ -2,11 +2,15 @@
 // dialog, and the message loop.
 #include "engine/scrsavermain.h"
 #include "host/command_line.h"
+#include "host/hack_options.h"
+#include "host/image_prefs.h"
 #include "host/quiet_start.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
 #include "platform/sdl/sdl_sound_player.h"
+#include "platform/wayland/wayland_platform.h"
+#include "platform/wayland/wayland_screen.h"
 #include "platform/x11/x11_connection_watch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/x11/x11_platform.h"
@@ -14,6 +18,8 @@
 #include "platform/x11/x11_session_bus.h"
 #include "resources/sounds.h"
 #include "settings/dialog/tes.h"
+#include "settings/settings_names.h"
+#include "settings/text_forms.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -21,6 +27,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,19 +65,50 @@ int fatal(const char* text) {
 
 } // namespace
 
+// Where the compositor lets nobody read the desktop and the user has stored pictures, a desktop
+// run shows those instead, for this run only (nothing is written back).
+std::unique_ptr<tarnwick::platform::Registry>
+picturesInsteadOfDesktop(tarnwick::platform::Registry& store,
+                         const tarnwick::platform::wayland::WaylandScreen& screen) {
+    using namespace tarnwick;
+    if (screen.canCapture()) return nullptr;
+    const hack::StoredSource stored = hack::readStoredSource(store);
+    if (!stored.desktop || !stored.hasPictures) return nullptr;
+    std::fprintf(stderr, "tarnwick: the desktop cannot be shown: the compositor offers no screen "
+                         "copy (wlr-screencopy); showing the stored pictures\n");
+    hack::RunOnlyRegistry::Values overrides;
+    overrides[std::string(kSaverSettingsKey) + "\\" + kSettingsSection].emplace_back(
+        kUseDesktopValue, storedBoolText(false));
+    return std::make_unique<hack::RunOnlyRegistry>(store, overrides);
+}
+
 int main(int argc, char** argv) {
     using namespace tarnwick;
+    namespace wl = platform::wayland;
     const std::vector<std::string> args = commandLine(argc, argv);
     const std::string executable = argc > 0 ? argv[0] : "tarnwick";
 
     // Without an X server Qt would abort with a paragraph about platform plugins.
-    const bool headless = host::headlessQtPlatform(std::getenv("QT_QPA_PLATFORM"));
+    const char* qpa = std::getenv("QT_QPA_PLATFORM");
+    const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+    const bool headless = host::headlessQtPlatform(qpa);
+    // A session whose compositor is gone may still have its X server.
+    const bool wayland =
+        !headless && wl::waylandChosen(waylandDisplay, qpa) && wl::compositorAnswers();
+    // One full-screen saver per session: a second one started meanwhile ends at once.
+    std::optional<wl::SaverInstanceLock> saverLock;
+    if (wayland && SwitchLetter(args) == 'S') {
+        saverLock.emplace(std::getenv("XDG_RUNTIME_DIR"), waylandDisplay);
+        if (!saverLock->held()) return 0;
+    }
+    // Qt's own windows (the settings dialog, message boxes) go to the same compositor.
+    if (wayland && !qpa) setenv("QT_QPA_PLATFORM", "wayland;xcb", 1);
     platform::x11::DisplayPtr watchedDisplay;
-    if (!headless && !(watchedDisplay = platform::x11::openDisplay())) {
-        const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        std::fputs(
-            host::noDisplayMessage("tarnwick", std::getenv("DISPLAY"), wayland && *wayland).c_str(),
-            stderr);
+    if (!headless && !wayland && !(watchedDisplay = platform::x11::openDisplay())) {
+        std::fputs(host::noDisplayMessage("tarnwick", std::getenv("DISPLAY"),
+                                          waylandDisplay && *waylandDisplay)
+                       .c_str(),
+                   stderr);
         return 1;
     }
     // The saver and its preview run briefly inside a session: they use its bus, never start one.
@@ -81,6 +120,12 @@ int main(int argc, char** argv) {
     // Before the form, whose creation parses the store: a start-up (or a run) whose X server went
     // away ends at once instead of running on until it next talks to the server.
     const platform::x11::ConnectionWatch watch(watchedDisplay.get(), "tarnwick");
+    std::unique_ptr<wl::Connection> compositor;
+    if (wayland && !(compositor = wl::Connection::open())) {
+        std::fprintf(stderr, "tarnwick: cannot connect to the Wayland compositor %s\n",
+                     waylandDisplay);
+        return 1;
+    }
     // The title is the main window's caption; a display name would be appended to every caption.
     QCoreApplication::setApplicationName("tarnwick");
     QApplication::setQuitOnLastWindowClosed(false);
@@ -88,18 +133,34 @@ int main(int argc, char** argv) {
     SaverModule module;
     module.startUp(args);
     try {
-        auto formWindow = platform::createFormWindow();
+        std::unique_ptr<platform::FormWindow> formWindow;
+        std::unique_ptr<platform::WindowSystem> windows;
+        std::unique_ptr<platform::SystemSaverState> saverState;
+        std::unique_ptr<platform::Screen> screen;
+        platform::FileRegistry registry;
+        std::unique_ptr<platform::Registry> runOnly;
+        if (compositor) {
+            auto waylandForm = std::make_unique<wl::WaylandFormWindow>(*compositor);
+            windows = std::make_unique<wl::WaylandWindowSystem>(waylandForm.get());
+            formWindow = std::move(waylandForm);
+            saverState = std::make_unique<wl::WaylandSystemSaverState>();
+            auto waylandScreen = std::make_unique<wl::WaylandScreen>(*compositor);
+            const char letter = SwitchLetter(args);
+            if (letter == 'S' || letter == 'P')
+                runOnly = picturesInsteadOfDesktop(registry, *waylandScreen);
+            screen = std::move(waylandScreen);
+        } else {
+            formWindow = platform::createFormWindow();
+            windows = platform::createWindowSystem(*formWindow);
+            saverState = platform::createSystemSaverState();
+            screen = std::make_unique<platform::x11::X11Screen>();
+        }
         formWindow->setTitle(kTitle);
-        auto windows = platform::createWindowSystem(*formWindow);
-        auto saverState = platform::createSystemSaverState();
-        platform::x11::X11Screen screen;
         platform::SdlSoundPlayer sound(soundResource);
         platform::PosixPasswordLibrary passwords;
-        platform::FileRegistry registry;
         platform::PosixFileSystem files;
-        platform::Platform platform{*windows,  *saverState, screen, sound,
-                                    passwords, registry,    files};
-
+        platform::Platform platform{
+            *windows, *saverState, *screen, sound, passwords, runOnly ? *runOnly : registry, files};
         FormServices services{platform, *formWindow, args, requestTermination,
                               [&] { showSettingsDialogModal(platform, executable); }};
         TForm1 form(module, services);
