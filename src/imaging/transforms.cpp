@@ -90,13 +90,29 @@ __attribute__((target("ssse3"))) void quarterTurnStrip(const uint8_t* in, std::p
 //    90: (cx - cy - xoff + y, cx + cy - 1 - yoff - x)
 //   270: (cx + cy - 1 - xoff - y, cy - cx - yoff + x)
 // where the source lies; other destination pixels are left alone.
-void rotateQuarterTurns(const WorkBitmap& src, WorkBitmap& dst, int64_t cx, int64_t cy, int quarter,
+// Pixels as the quarter turns see them: a destination may run bottom-up (a negative stride), which
+// mirrors the result top to bottom at no cost.
+struct Plane {
+    uint8_t* data;
+    std::ptrdiff_t stride;
+    int64_t width, height;
+};
+
+Plane planeOf(const WorkBitmap& b) {
+    return {const_cast<uint8_t*>(b.data()), b.stride(), b.width(), b.height()};
+}
+
+Plane bottomUp(WorkBitmap& b) {
+    return {b.data() + b.stride() * (b.height() - 1), -b.stride(), b.width(), b.height()};
+}
+
+void rotateQuarterTurns(const Plane& src, const Plane& dst, int64_t cx, int64_t cy, int quarter,
                         int64_t xoff, int64_t yoff) {
-    const int64_t sw = src.width(), sh = src.height(), dw = dst.width(), dh = dst.height();
-    const uint8_t* s = src.data();
-    const std::ptrdiff_t ss = src.stride();
-    uint8_t* d = dst.data();
-    const std::ptrdiff_t ds = dst.stride();
+    const int64_t sw = src.width, sh = src.height, dw = dst.width, dh = dst.height;
+    const uint8_t* s = src.data;
+    const std::ptrdiff_t ss = src.stride;
+    uint8_t* d = dst.data;
+    const std::ptrdiff_t ds = dst.stride;
     // `count` pixels to `out` from `in`, in + step, in + 2 step, ... Four at a time: four word
     // loads (each reads a byte past its pixel, which the next pixel, the row padding or the
     // bitmap's spare bytes provide) and three word stores.
@@ -279,7 +295,7 @@ void RotateBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t cx, int32_t cy
     const int32_t yoff = (dst.height() - src.height()) / 2;
     const int quarter = angle == 0 ? 0 : angle == 90 ? 1 : angle == 180 ? 2 : angle == 270 ? 3 : -1;
     if (quarter >= 0)
-        rotateQuarterTurns(src, dst, cx, cy, quarter, xoff, yoff);
+        rotateQuarterTurns(planeOf(src), planeOf(dst), cx, cy, quarter, xoff, yoff);
     else
         rotateInterpolated(src, dst, cx, cy, angle, xoff, yoff);
 }
@@ -314,6 +330,44 @@ void BlurBitmap(WorkBitmap& bitmap, int32_t d) {
                        static_cast<size_t>(middleEnd - middleBegin) * 3);
         for (int32_t x = middleEnd; x < w; ++x) edgePixel(x);
     }
+}
+
+void OrientBitmap(WorkBitmap& bitmap, int orientation) {
+    const int64_t w = bitmap.width(), h = bitmap.height();
+    if (orientation < 2 || orientation > 8 || bitmap.empty()) return;
+    const std::ptrdiff_t stride = bitmap.stride();
+    uint8_t* base = bitmap.data();
+    auto reverseRow = [](uint8_t* row, int64_t count) {
+        for (int64_t a = 0, b = count - 1; a < b; ++a, --b) {
+            uint8_t t[3];
+            copyPixel(t, row + 3 * a);
+            copyPixel(row + 3 * a, row + 3 * b);
+            copyPixel(row + 3 * b, t);
+        }
+    };
+    if (orientation <= 4) {
+        // Mirrors and the half turn keep the size: done in place, no second picture.
+        if (orientation == 2) {
+            for (int64_t y = 0; y < h; ++y) reverseRow(base + stride * y, w);
+            return;
+        }
+        for (int64_t y = 0, z = h - 1; y < z; ++y, --z)
+            std::swap_ranges(base + stride * y, base + stride * y + 3 * w, base + stride * z);
+        if (orientation == 3)
+            for (int64_t y = 0; y < h; ++y) reverseRow(base + stride * y, w);
+        return;
+    }
+    // Rows become columns: one quarter turn straight into the new picture; the transposing
+    // values (5 and 7) write its rows bottom-up.
+    WorkBitmap turned;
+    turned.resizeForOverwrite(static_cast<int32_t>(h), static_cast<int32_t>(w));
+    const bool clockwise = orientation == 6 || orientation == 7;
+    const Plane out = orientation == 5 || orientation == 7 ? bottomUp(turned) : planeOf(turned);
+    if (clockwise)
+        rotateQuarterTurns(planeOf(bitmap), out, 0, 0, 1, 0, -h);
+    else
+        rotateQuarterTurns(planeOf(bitmap), out, 0, 0, 3, -w, 0);
+    bitmap = std::move(turned);
 }
 
 } // namespace tarnwick

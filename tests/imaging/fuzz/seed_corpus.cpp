@@ -56,6 +56,14 @@ std::vector<Seed> jpegSeeds() {
     };
     std::vector<Seed> seeds;
     for (const auto& f : formats) seeds.push_back({f.name, writeJpeg(picture, f.format)});
+    // EXIF orientation: a photo turned a quarter, and a hostile segment whose directory claims
+    // 65535 entries and whose offsets point at its own end.
+    const auto plain = writeJpeg(picture, {});
+    seeds.push_back({"exif-orientation-6", withApp1(plain, exifSegment(6, true))});
+    auto hostile = exifSegment(8);
+    hostile[14] = hostile[15] = 0xFF;          // entry count
+    hostile[10] = uint8_t(hostile.size() - 8); // first directory near the end
+    seeds.push_back({"exif-hostile", withApp1(plain, hostile)});
     return seeds;
 }
 

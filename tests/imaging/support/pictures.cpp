@@ -553,4 +553,39 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
+std::vector<uint8_t> exifSegment(uint16_t orientation, bool bigEndian, uint16_t type,
+                                 uint32_t count) {
+    std::vector<uint8_t> b{'E', 'x', 'i', 'f', 0, 0};
+    auto put16 = [&](uint32_t v) {
+        const uint8_t lo = uint8_t(v), hi = uint8_t(v >> 8);
+        b.insert(b.end(), bigEndian ? std::initializer_list<uint8_t>{hi, lo}
+                                    : std::initializer_list<uint8_t>{lo, hi});
+    };
+    auto put32 = [&](uint32_t v) {
+        if (bigEndian) put16(v >> 16);
+        put16(v & 0xFFFF);
+        if (!bigEndian) put16(v >> 16);
+    };
+    b.push_back(bigEndian ? 'M' : 'I');
+    b.push_back(bigEndian ? 'M' : 'I');
+    put16(42);
+    put32(8);
+    put16(2);
+    // DateTime (ASCII, 20 bytes elsewhere), then the orientation: the tag is found among others.
+    put16(0x0132), put16(2), put32(20), put32(8 + 2 + 24 + 4);
+    put16(0x0112), put16(type), put32(count), put16(orientation), put16(0);
+    put32(0); // no next directory
+    for (char c : std::string("2024:05:01 12:00:00")) b.push_back(uint8_t(c));
+    b.push_back(0);
+    return b;
+}
+
+std::vector<uint8_t> withApp1(std::vector<uint8_t> file, const std::vector<uint8_t>& body) {
+    const size_t length = body.size() + 2;
+    std::vector<uint8_t> segment{0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length)};
+    segment.insert(segment.end(), body.begin(), body.end());
+    file.insert(file.begin() + 2, segment.begin(), segment.end());
+    return file;
+}
+
 } // namespace tarnwick::testing

@@ -77,6 +77,13 @@ std::vector<uint8_t> writePpm(const WorkBitmap& picture);
 // in bytes; -1 where the kernel cannot reset the peak (/proc/self/clear_refs).
 int64_t peakMemoryGrowth(const std::function<void()>& work);
 
+// An EXIF APP1 segment's body ("Exif\0\0", a TIFF header in the byte order asked for, a first
+// directory of a date entry and an orientation entry of `type` and `count`).
+std::vector<uint8_t> exifSegment(uint16_t orientation, bool bigEndian = false, uint16_t type = 3,
+                                 uint32_t count = 1);
+// `file` with an APP1 segment of `body` right after its start marker, as cameras write it.
+std::vector<uint8_t> withApp1(std::vector<uint8_t> file, const std::vector<uint8_t>& body);
+
 // A JPEG file whose frame header (baseline or progressive) is rewritten to claim another size.
 std::vector<uint8_t> claimJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height);
 
