@@ -1,6 +1,6 @@
 #pragma once
-// Pictures for the imaging tests, made in code: random bitmaps, and BMP and JPEG files written
-// here (the JPEG ones through libjpeg's compressor).
+// Pictures for the imaging tests, made in code: random bitmaps, and BMP, JPEG, PNG and WebP files
+// written here (JPEG, PNG and WebP through their libraries' encoders).
 #include "imaging/bitmap.h"
 
 #include <array>
