@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -83,6 +84,27 @@ __attribute__((target("ssse3"))) void quarterTurnStrip(const uint8_t* in, std::p
 }
 #endif
 
+// `count` pixels to `out` from `in`, in + step, in + 2 step, ... Four at a time: four word loads
+// (each reads a byte past its pixel, which the next pixel, the row padding or the bitmap's spare
+// bytes provide) and three word stores.
+void copyRun(uint8_t* out, const uint8_t* in, std::ptrdiff_t step, int64_t count) {
+    int64_t x = 0;
+    for (; x + 4 <= count; x += 4, out += 12, in += 4 * step) {
+        uint32_t p0, p1, p2, p3;
+        std::memcpy(&p0, in, 4);
+        std::memcpy(&p1, in + step, 4);
+        std::memcpy(&p2, in + 2 * step, 4);
+        std::memcpy(&p3, in + 3 * step, 4);
+        const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
+        const uint32_t w1 = (p1 >> 8 & 0xFFFF) | p2 << 16;
+        const uint32_t w2 = (p2 >> 16 & 0xFF) | p3 << 8;
+        std::memcpy(out, &w0, 4);
+        std::memcpy(out + 4, &w1, 4);
+        std::memcpy(out + 8, &w2, 4);
+    }
+    for (; x < count; ++x, out += 3, in += step) copyPixel(out, in);
+}
+
 // The lookups of a quarter-turn multiple fall on whole pixels (the sine or cosine that should be
 // 0 is about 1e-16, far too small to move a rounding or a channel), so the result is a
 // rearrangement: destination (x, y) takes source (ix, iy) with
@@ -113,26 +135,6 @@ void rotateQuarterTurns(const Plane& src, const Plane& dst, int64_t cx, int64_t 
     const std::ptrdiff_t ss = src.stride;
     uint8_t* d = dst.data;
     const std::ptrdiff_t ds = dst.stride;
-    // `count` pixels to `out` from `in`, in + step, in + 2 step, ... Four at a time: four word
-    // loads (each reads a byte past its pixel, which the next pixel, the row padding or the
-    // bitmap's spare bytes provide) and three word stores.
-    auto copyRun = [](uint8_t* out, const uint8_t* in, std::ptrdiff_t step, int64_t count) {
-        int64_t x = 0;
-        for (; x + 4 <= count; x += 4, out += 12, in += 4 * step) {
-            uint32_t p0, p1, p2, p3;
-            std::memcpy(&p0, in, 4);
-            std::memcpy(&p1, in + step, 4);
-            std::memcpy(&p2, in + 2 * step, 4);
-            std::memcpy(&p3, in + 3 * step, 4);
-            const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
-            const uint32_t w1 = (p1 >> 8 & 0xFFFF) | p2 << 16;
-            const uint32_t w2 = (p2 >> 16 & 0xFF) | p3 << 8;
-            std::memcpy(out, &w0, 4);
-            std::memcpy(out + 4, &w1, 4);
-            std::memcpy(out + 8, &w2, 4);
-        }
-        for (; x < count; ++x, out += 3, in += step) copyPixel(out, in);
-    };
 
     if (quarter == 0 || quarter == 2) {
         const bool turned = quarter == 2;
@@ -337,24 +339,29 @@ void OrientBitmap(WorkBitmap& bitmap, int orientation) {
     if (orientation < 2 || orientation > 8 || bitmap.empty()) return;
     const std::ptrdiff_t stride = bitmap.stride();
     uint8_t* base = bitmap.data();
-    auto reverseRow = [](uint8_t* row, int64_t count) {
-        for (int64_t a = 0, b = count - 1; a < b; ++a, --b) {
-            uint8_t t[3];
-            copyPixel(t, row + 3 * a);
-            copyPixel(row + 3 * a, row + 3 * b);
-            copyPixel(row + 3 * b, t);
-        }
-    };
     if (orientation <= 4) {
-        // Mirrors and the half turn keep the size: done in place, no second picture.
-        if (orientation == 2) {
-            for (int64_t y = 0; y < h; ++y) reverseRow(base + stride * y, w);
-            return;
+        // Mirrors and the half turn keep the size: done in place, no second picture, row by row
+        // through one spare row (with a byte to spare for the word loads).
+        std::vector<uint8_t> spare(static_cast<size_t>(3 * w + 1));
+        const bool reverse = orientation != 4, swap = orientation != 2;
+        const int64_t last = 3 * (w - 1);
+        for (int64_t y = 0; y < h; ++y) {
+            const int64_t z = swap ? h - 1 - y : y;
+            if (z < y) break;
+            uint8_t* top = base + stride * y;
+            uint8_t* other = base + stride * z;
+            std::memcpy(spare.data(), top, static_cast<size_t>(3 * w));
+            if (z != y) {
+                if (reverse)
+                    copyRun(top, other + last, -3, w);
+                else
+                    std::memcpy(top, other, static_cast<size_t>(3 * w));
+            }
+            if (reverse)
+                copyRun(other, spare.data() + last, -3, w);
+            else if (z != y)
+                std::memcpy(other, spare.data(), static_cast<size_t>(3 * w));
         }
-        for (int64_t y = 0, z = h - 1; y < z; ++y, --z)
-            std::swap_ranges(base + stride * y, base + stride * y + 3 * w, base + stride * z);
-        if (orientation == 3)
-            for (int64_t y = 0; y < h; ++y) reverseRow(base + stride * y, w);
         return;
     }
     // Rows become columns: one quarter turn straight into the new picture; the transposing

@@ -212,9 +212,9 @@ std::pair<int32_t, int32_t> storedPixel(int orientation, int32_t x, int32_t y, i
 }
 
 // A photo is shown upright whichever of the eight orientations its camera wrote, in either byte
-// order; sides odd and unequal so that a swapped or shifted axis shows.
+// order; sides odd (a middle row) and unequal so that a swapped or shifted axis shows.
 TEST(JpegDecoderTest, ExifOrientationTurnsAndMirrorsThePhotoUpright) {
-    const auto plain = writeJpeg(photoLikeBitmap(37, 22, 5), {JpegFormat::YCbCr444, 95, false, 0});
+    const auto plain = writeJpeg(photoLikeBitmap(37, 23, 5), {JpegFormat::YCbCr444, 95, false, 0});
     const auto stored = DecodeJpeg(plain);
     const int32_t w = stored->width(), h = stored->height();
     for (int orientation = 1; orientation <= 8; ++orientation) {
@@ -234,7 +234,7 @@ TEST(JpegDecoderTest, ExifOrientationTurnsAndMirrorsThePhotoUpright) {
 
 // A damaged, foreign or out-of-range orientation shows the photo as stored.
 TEST(JpegDecoderTest, UnusableExifOrientationShowsThePhotoAsStored) {
-    const auto plain = writeJpeg(photoLikeBitmap(37, 22, 5), {});
+    const auto plain = writeJpeg(photoLikeBitmap(37, 23, 5), {});
     const auto stored = DecodeJpeg(plain);
     auto cut = exifSegment(6);
     cut.resize(30); // the directory's entries run past the segment's end
