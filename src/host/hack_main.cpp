@@ -360,8 +360,8 @@ int main(int argc, char** argv) {
         hack::FpsOverlay overlay(window);
         platform::FormWindow& drawn = options.fps ? static_cast<platform::FormWindow&>(overlay)
                                                   : static_cast<platform::FormWindow&>(window);
-        FormServices services{platform, drawn, args, requestTermination, [] {},
-                              PictureFormats::WithPngWebp};
+        FormServices services{platform,           drawn, args,
+                              requestTermination, [] {}, PictureFormats::WithPngWebp};
         TForm1 form(module, services);
         if (!window.visible()) window.show();
         const int rc = signalPipe.exec(app);

@@ -106,7 +106,8 @@ bool TJvSearchFiles::searchTree(const std::string& root) {
             if (entry.kind == platform::EntryKind::Folder) {
                 if (!entry.name.empty() && entry.name[0] != '.')
                     level.subfolders.push_back(std::move(entry.name));
-            } else if (entry.kind == platform::EntryKind::File && isPictureName(entry.name, masks)) {
+            } else if (entry.kind == platform::EntryKind::File &&
+                       isPictureName(entry.name, masks)) {
                 if (onFindFile) onFindFile(level.dir + entry.name);
             }
             if (onProgress) onProgress();
