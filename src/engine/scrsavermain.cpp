@@ -18,8 +18,9 @@ void SaverModule::startUp(const std::vector<std::string>& args) {
 
 TForm1::TForm1(SaverModule& module, FormServices services)
     : module_(module), services_(std::move(services)),
-      loader_(
-          [](const std::string& path, std::stop_token stop) { return LoadPicture(path, stop); }) {
+      loader_([formats = services_.pictureFormats](const std::string& path, std::stop_token stop) {
+          return LoadPicture(path, stop, formats);
+      }) {
     auto& w = services_.window;
     w.setListener(this);
     // Form design: no border, black, maximised.

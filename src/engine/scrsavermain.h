@@ -4,6 +4,7 @@
 #include "engine/random.h"
 #include "host/screensaver.h"
 #include "host/thread_timer.h"
+#include "imaging/picture_loader.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -40,6 +41,8 @@ struct FormServices {
     std::function<void()> requestTermination; // posts a quit request to the message loop
     // Shows a new settings dialog modally and frees it (configuration mode).
     std::function<void()> showSettingsDialog;
+    // The picture files the form reads (the hack's folders also hold PNG and WebP).
+    PictureFormats pictureFormats = PictureFormats::BmpJpeg;
 };
 
 // The warp's twist for the desktop: one of 585, 630, ..., 2880, all equally likely.

@@ -191,6 +191,7 @@ std::optional<std::vector<std::string>> picturesIn(platform::FileSystem& files,
     std::vector<std::string> pictures;
     TJvSearchFiles search(files);
     search.rootDirectory = folder;
+    search.masks = kHackPictureMasks;
     search.onFindFile = [&](const std::string& name) { pictures.push_back(name); };
     if (!files.folderExists(folder) || !search.Search()) return std::nullopt;
     return pictures;
@@ -417,7 +418,8 @@ int main(int argc, char** argv) {
         hack::FpsOverlay overlay(window);
         platform::FormWindow& drawn = options.fps ? static_cast<platform::FormWindow&>(overlay)
                                                   : static_cast<platform::FormWindow&>(window);
-        FormServices services{platform, drawn, args, requestTermination, [] {}};
+        FormServices services{platform,           drawn, args,
+                              requestTermination, [] {}, PictureFormats::WithPngWebp};
         TForm1 form(module, services);
         if (own) own->show();
         if (!window.visible()) window.show();

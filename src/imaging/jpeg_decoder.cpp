@@ -1,6 +1,8 @@
 #include "imaging/jpeg_decoder.h"
 
+#include "imaging/exif.h"
 #include "imaging/picture_loader.h"
+#include "imaging/transforms.h"
 #include "platform/error.h"
 
 #include <algorithm>
@@ -141,6 +143,7 @@ struct Session {
     ProgressManager progress{};
     FileSourceManager file{};
     std::vector<uint8_t> cmykRow;
+    int orientation = 0;
     ~Session() { jpeg_destroy_decompress(&cinfo); } // does nothing before the memory manager exists
 };
 
@@ -193,7 +196,11 @@ int decodeInto(Session& s, const Input& input, WorkBitmap* out, int64_t maxPixel
         jpeg_mem_src(&s.cinfo, input.memory.data(),
                      static_cast<unsigned long>(input.memory.size()));
     }
+    // APP1 segments are kept for the EXIF orientation (a segment is at most 64 KiB).
+    jpeg_save_markers(&s.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&s.cinfo, TRUE);
+    for (jpeg_saved_marker_ptr m = s.cinfo.marker_list; m && s.orientation == 0; m = m->next)
+        if (m->marker == JPEG_APP0 + 1) s.orientation = ExifOrientation({m->data, m->data_length});
     checkBitmapSize(s.cinfo.image_width, s.cinfo.image_height, maxPixels);
     // Huffman-coded sequential data spends at least two bits on every block of a scan, and every
     // file has a scan: a file below that for its smallest component breaks off early, and the
@@ -244,6 +251,8 @@ std::unique_ptr<WorkBitmap> decode(const Input& input, int64_t maxPixels, int ma
     const int code = decodeInto(session, input, bitmap.get(), maxPixels);
     if (code == kJpegCancelled) throw PictureLoadCancelled();
     if (code != kDecoded) throw Error(format("JPEG error #%d", code));
+    throwIfStopped(session.progress.stop);
+    OrientBitmap(*bitmap, session.orientation);
     return bitmap;
 }
 

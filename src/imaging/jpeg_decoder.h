@@ -24,7 +24,8 @@ inline constexpr int kDefaultMaxJpegScans = 500;
 // photo but a small file claiming a huge picture: it fails with the library's code for the early
 // end (JWRN_JPEG_EOF or JWRN_HIT_MARKER), before the pixels are allocated where the header
 // already shows it. A stop requested on `stop` throws PictureLoadCancelled within one row of
-// blocks (or one block row of a scan, for progressive files).
+// blocks (or one block row of a scan, for progressive files). A photo with an EXIF orientation
+// (see ExifOrientation) is turned upright after decoding by OrientBitmap.
 std::unique_ptr<WorkBitmap> DecodeJpeg(std::span<const uint8_t> data,
                                        int64_t maxPixels = kMaxBitmapPixels,
                                        int maxScans = kDefaultMaxJpegScans,

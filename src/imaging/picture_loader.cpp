@@ -2,6 +2,8 @@
 
 #include "imaging/bmp_decoder.h"
 #include "imaging/jpeg_decoder.h"
+#include "imaging/png_decoder.h"
+#include "imaging/webp_decoder.h"
 #include "platform/error.h"
 
 #include <cerrno>
@@ -63,20 +65,37 @@ void cannotOpenPicture(const std::string& path, const char* reason) {
     throw Error(format("Cannot open file \"%s\". %s", path.c_str(), reason));
 }
 
-std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path, std::stop_token stop) {
+std::unique_ptr<WorkBitmap> LoadPicture(const std::string& path, std::stop_token stop,
+                                        PictureFormats formats) {
     const std::string ext = pictureExtension(path);
     const std::string kind = lower(ext);
-    const bool bmp = kind == "bmp";
-    if (!bmp && kind != "jpg" && kind != "jpeg")
+    enum { Bmp, Jpeg, Png, Webp, Unknown } decoder = Unknown;
+    const bool more = formats == PictureFormats::WithPngWebp;
+    if (kind == "bmp")
+        decoder = Bmp;
+    else if (kind == "jpg" || kind == "jpeg")
+        decoder = Jpeg;
+    else if (more && kind == "png")
+        decoder = Png;
+    else if (more && kind == "webp")
+        decoder = Webp;
+    else
         throw Error(format("Unknown picture file extension (.%s)", ext.c_str()));
     throwIfStopped(stop);
     uint64_t size = 0;
     const FileHandle file = openPicture(path, size);
     // The decoders read the header first and refuse a picture too large for the limits, or one
     // whose data cannot fill it, before they allocate its pixels or read the rest of the file.
-    return bmp ? ReadBmp(file.get(), size, path, kMaxBitmapPixels, std::move(stop))
-               : ReadJpeg(file.get(), size, kMaxBitmapPixels, kDefaultMaxJpegScans,
-                          std::move(stop));
+    switch (decoder) {
+    case Bmp:
+        return ReadBmp(file.get(), size, path, kMaxBitmapPixels, std::move(stop));
+    case Jpeg:
+        return ReadJpeg(file.get(), size, kMaxBitmapPixels, kDefaultMaxJpegScans, std::move(stop));
+    case Png:
+        return ReadPng(file.get(), size, kMaxBitmapPixels, std::move(stop));
+    default:
+        return ReadWebp(file.get(), size, kMaxBitmapPixels, std::move(stop));
+    }
 }
 
 } // namespace tarnwick

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -83,6 +84,27 @@ __attribute__((target("ssse3"))) void quarterTurnStrip(const uint8_t* in, std::p
 }
 #endif
 
+// `count` pixels to `out` from `in`, in + step, in + 2 step, ... Four at a time: four word loads
+// (each reads a byte past its pixel, which the next pixel, the row padding or the bitmap's spare
+// bytes provide) and three word stores.
+void copyRun(uint8_t* out, const uint8_t* in, std::ptrdiff_t step, int64_t count) {
+    int64_t x = 0;
+    for (; x + 4 <= count; x += 4, out += 12, in += 4 * step) {
+        uint32_t p0, p1, p2, p3;
+        std::memcpy(&p0, in, 4);
+        std::memcpy(&p1, in + step, 4);
+        std::memcpy(&p2, in + 2 * step, 4);
+        std::memcpy(&p3, in + 3 * step, 4);
+        const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
+        const uint32_t w1 = (p1 >> 8 & 0xFFFF) | p2 << 16;
+        const uint32_t w2 = (p2 >> 16 & 0xFF) | p3 << 8;
+        std::memcpy(out, &w0, 4);
+        std::memcpy(out + 4, &w1, 4);
+        std::memcpy(out + 8, &w2, 4);
+    }
+    for (; x < count; ++x, out += 3, in += step) copyPixel(out, in);
+}
+
 // The lookups of a quarter-turn multiple fall on whole pixels (the sine or cosine that should be
 // 0 is about 1e-16, far too small to move a rounding or a channel), so the result is a
 // rearrangement: destination (x, y) takes source (ix, iy) with
@@ -90,33 +112,29 @@ __attribute__((target("ssse3"))) void quarterTurnStrip(const uint8_t* in, std::p
 //    90: (cx - cy - xoff + y, cx + cy - 1 - yoff - x)
 //   270: (cx + cy - 1 - xoff - y, cy - cx - yoff + x)
 // where the source lies; other destination pixels are left alone.
-void rotateQuarterTurns(const WorkBitmap& src, WorkBitmap& dst, int64_t cx, int64_t cy, int quarter,
+// Pixels as the quarter turns see them: a destination may run bottom-up (a negative stride), which
+// mirrors the result top to bottom at no cost.
+struct Plane {
+    uint8_t* data;
+    std::ptrdiff_t stride;
+    int64_t width, height;
+};
+
+Plane planeOf(const WorkBitmap& b) {
+    return {const_cast<uint8_t*>(b.data()), b.stride(), b.width(), b.height()};
+}
+
+Plane bottomUp(WorkBitmap& b) {
+    return {b.data() + b.stride() * (b.height() - 1), -b.stride(), b.width(), b.height()};
+}
+
+void rotateQuarterTurns(const Plane& src, const Plane& dst, int64_t cx, int64_t cy, int quarter,
                         int64_t xoff, int64_t yoff) {
-    const int64_t sw = src.width(), sh = src.height(), dw = dst.width(), dh = dst.height();
-    const uint8_t* s = src.data();
-    const std::ptrdiff_t ss = src.stride();
-    uint8_t* d = dst.data();
-    const std::ptrdiff_t ds = dst.stride();
-    // `count` pixels to `out` from `in`, in + step, in + 2 step, ... Four at a time: four word
-    // loads (each reads a byte past its pixel, which the next pixel, the row padding or the
-    // bitmap's spare bytes provide) and three word stores.
-    auto copyRun = [](uint8_t* out, const uint8_t* in, std::ptrdiff_t step, int64_t count) {
-        int64_t x = 0;
-        for (; x + 4 <= count; x += 4, out += 12, in += 4 * step) {
-            uint32_t p0, p1, p2, p3;
-            std::memcpy(&p0, in, 4);
-            std::memcpy(&p1, in + step, 4);
-            std::memcpy(&p2, in + 2 * step, 4);
-            std::memcpy(&p3, in + 3 * step, 4);
-            const uint32_t w0 = (p0 & 0xFFFFFF) | p1 << 24;
-            const uint32_t w1 = (p1 >> 8 & 0xFFFF) | p2 << 16;
-            const uint32_t w2 = (p2 >> 16 & 0xFF) | p3 << 8;
-            std::memcpy(out, &w0, 4);
-            std::memcpy(out + 4, &w1, 4);
-            std::memcpy(out + 8, &w2, 4);
-        }
-        for (; x < count; ++x, out += 3, in += step) copyPixel(out, in);
-    };
+    const int64_t sw = src.width, sh = src.height, dw = dst.width, dh = dst.height;
+    const uint8_t* s = src.data;
+    const std::ptrdiff_t ss = src.stride;
+    uint8_t* d = dst.data;
+    const std::ptrdiff_t ds = dst.stride;
 
     if (quarter == 0 || quarter == 2) {
         const bool turned = quarter == 2;
@@ -279,7 +297,7 @@ void RotateBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t cx, int32_t cy
     const int32_t yoff = (dst.height() - src.height()) / 2;
     const int quarter = angle == 0 ? 0 : angle == 90 ? 1 : angle == 180 ? 2 : angle == 270 ? 3 : -1;
     if (quarter >= 0)
-        rotateQuarterTurns(src, dst, cx, cy, quarter, xoff, yoff);
+        rotateQuarterTurns(planeOf(src), planeOf(dst), cx, cy, quarter, xoff, yoff);
     else
         rotateInterpolated(src, dst, cx, cy, angle, xoff, yoff);
 }
@@ -314,6 +332,49 @@ void BlurBitmap(WorkBitmap& bitmap, int32_t d) {
                        static_cast<size_t>(middleEnd - middleBegin) * 3);
         for (int32_t x = middleEnd; x < w; ++x) edgePixel(x);
     }
+}
+
+void OrientBitmap(WorkBitmap& bitmap, int orientation) {
+    const int64_t w = bitmap.width(), h = bitmap.height();
+    if (orientation < 2 || orientation > 8 || bitmap.empty()) return;
+    const std::ptrdiff_t stride = bitmap.stride();
+    uint8_t* base = bitmap.data();
+    if (orientation <= 4) {
+        // Mirrors and the half turn keep the size: done in place, no second picture, row by row
+        // through one spare row (with a byte to spare for the word loads).
+        std::vector<uint8_t> spare(static_cast<size_t>(3 * w + 1));
+        const bool reverse = orientation != 4, swap = orientation != 2;
+        const int64_t last = 3 * (w - 1);
+        for (int64_t y = 0; y < h; ++y) {
+            const int64_t z = swap ? h - 1 - y : y;
+            if (z < y) break;
+            uint8_t* top = base + stride * y;
+            uint8_t* other = base + stride * z;
+            std::memcpy(spare.data(), top, static_cast<size_t>(3 * w));
+            if (z != y) {
+                if (reverse)
+                    copyRun(top, other + last, -3, w);
+                else
+                    std::memcpy(top, other, static_cast<size_t>(3 * w));
+            }
+            if (reverse)
+                copyRun(other, spare.data() + last, -3, w);
+            else if (z != y)
+                std::memcpy(other, spare.data(), static_cast<size_t>(3 * w));
+        }
+        return;
+    }
+    // Rows become columns: one quarter turn straight into the new picture; the transposing
+    // values (5 and 7) write its rows bottom-up.
+    WorkBitmap turned;
+    turned.resizeForOverwrite(static_cast<int32_t>(h), static_cast<int32_t>(w));
+    const bool clockwise = orientation == 6 || orientation == 7;
+    const Plane out = orientation == 5 || orientation == 7 ? bottomUp(turned) : planeOf(turned);
+    if (clockwise)
+        rotateQuarterTurns(planeOf(bitmap), out, 0, 0, 1, 0, -h);
+    else
+        rotateQuarterTurns(planeOf(bitmap), out, 0, 0, 3, -w, 0);
+    bitmap = std::move(turned);
 }
 
 } // namespace tarnwick

@@ -37,4 +37,10 @@ void WarpBitmap(const WorkBitmap& src, WorkBitmap& dst, int32_t amount, int thre
 // d >= height leaves the bitmap unchanged.
 void BlurBitmap(WorkBitmap& bitmap, int32_t d);
 
+// Turns a decoded photo upright by its EXIF orientation: 2 mirrors left to right, 3 turns half
+// way, 4 mirrors top to bottom, 5 transposes, 6 turns a quarter clockwise, 7 transposes across
+// the other diagonal, 8 turns a quarter anticlockwise. 1 and anything else leave it as it is.
+// 2 to 4 work in place; 5 to 8 write one quarter turn into a new picture of exchanged size.
+void OrientBitmap(WorkBitmap& bitmap, int orientation);
+
 } // namespace tarnwick

@@ -66,8 +66,8 @@ bool matchesMask(std::string_view name, std::string_view mask) {
     return m == mask.size();
 }
 
-bool isPictureName(std::string_view name) {
-    for (std::string_view mask : kPictureMasks) {
+bool isPictureName(std::string_view name, std::span<const std::string_view> masks) {
+    for (std::string_view mask : masks) {
         if (matchesMask(name, mask)) return true;
     }
     return false;
@@ -106,7 +106,8 @@ bool TJvSearchFiles::searchTree(const std::string& root) {
             if (entry.kind == platform::EntryKind::Folder) {
                 if (!entry.name.empty() && entry.name[0] != '.')
                     level.subfolders.push_back(std::move(entry.name));
-            } else if (entry.kind == platform::EntryKind::File && isPictureName(entry.name)) {
+            } else if (entry.kind == platform::EntryKind::File &&
+                       isPictureName(entry.name, masks)) {
                 if (onFindFile) onFindFile(level.dir + entry.name);
             }
             if (onProgress) onProgress();

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,14 +12,18 @@ namespace tarnwick {
 
 // The file masks of the search, tried in this order.
 inline constexpr std::array<std::string_view, 3> kPictureMasks{"*.bmp", "*.jpg", "*.jpeg"};
+// The hack's folders (-images DIR, XScreenSaver's imageDirectory) also show PNG and WebP files;
+// the settings dialog keeps to kPictureMasks.
+inline constexpr std::array<std::string_view, 5> kHackPictureMasks{"*.bmp", "*.jpg", "*.jpeg",
+                                                                   "*.png", "*.webp"};
 
 // Whole-name match of `name` against `mask`: '*' stands for any run of characters (none
 // included), '?' for exactly one character; letters a to z compare as capitals, every other
 // byte as itself. A character is one UTF-8 sequence, so '?' takes "é" whole.
 bool matchesMask(std::string_view name, std::string_view mask);
 
-// True when `name` matches one of kPictureMasks.
-bool isPictureName(std::string_view name);
+// True when `name` matches one of `masks`.
+bool isPictureName(std::string_view name, std::span<const std::string_view> masks = kPictureMasks);
 
 // Depth-first search of a folder tree, as the settings dialog's `JvSearchFiles1`. A folder's
 // own files are reported before anything below it; folders whose name begins with "." are
@@ -36,6 +41,8 @@ public:
 
     // The folder to search; empty means the file system's root. A trailing "/" is optional.
     std::string rootDirectory;
+    // The names reported: a file matching one of these masks.
+    std::span<const std::string_view> masks = kPictureMasks;
     // Called once per picture file found, with its full path (root, "/", relative path).
     std::function<void(const std::string& name)> onFindFile;
     // Called after every folder entry read, so a caller can keep its window alive. A nested

@@ -66,6 +66,11 @@ TEST(IsPictureName, AcceptsTheThreeExtensionsInAnyCase) {
         {"g.png", false},     {"h.JPEG", true},     {"i.", false},     {"bmp.gif", false},
         {"archive.bmp", true}};
     for (const auto& [name, expected] : cases) EXPECT_EQ(isPictureName(name), expected) << name;
+    // The hack's folders add PNG and WebP.
+    for (const char* name : {"a.png", "b.WebP", "c.JPG", "d.bmp"})
+        EXPECT_TRUE(isPictureName(name, kHackPictureMasks)) << name;
+    for (const char* name : {"e.gif", "f.webpx", "g.pn"})
+        EXPECT_FALSE(isPictureName(name, kHackPictureMasks)) << name;
 }
 
 } // namespace

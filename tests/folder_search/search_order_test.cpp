@@ -64,6 +64,16 @@ TEST_F(SearchOrder, EmptyRootSearchesTheFileSystemRoot) {
     EXPECT_EQ(fs.opened.front(), "/");
 }
 
+// The dialog's search keeps to BMP and JPEG; the hack's masks add PNG and WebP.
+TEST_F(SearchOrder, TheMasksChooseWhichFilesAreReported) {
+    fs.addFile("/r/a.png");
+    fs.addFile("/r/b.jpg");
+    fs.addFile("/r/s/c.WEBP");
+    EXPECT_EQ(run("/r"), (Reports{"/r/b.jpg"}));
+    search.masks = kHackPictureMasks;
+    EXPECT_EQ(run("/r"), (Reports{"/r/a.png", "/r/b.jpg", "/r/s/c.WEBP"}));
+}
+
 TEST_F(SearchOrder, DotFoldersAndNonFilesArePassedOver) {
     fs.addDotEntries("/r");
     fs.addFile("/r/.thumbs/t.jpg");

@@ -5,6 +5,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <png.h>
+#include <webp/encode.h>
 
 #include <chrono>
 #include <csignal>
@@ -69,6 +71,21 @@ void writeBmp(const fs::path& file, int w, int h) {
         s.append(row - w * 3, '\0');
     }
     std::ofstream(file, std::ios::binary) << s;
+}
+
+// The same picture as PNG and as lossless WebP, for the folders XScreenSaver users keep.
+void writePngAndWebp(const fs::path& png, const fs::path& webp, int w, int h) {
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < w * h; ++i) rgb.insert(rgb.end(), {kRed, kGreen, kBlue});
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = w, image.height = h, image.format = PNG_FORMAT_RGB;
+    ASSERT_TRUE(png_image_write_to_file(&image, png.c_str(), 0, rgb.data(), 0, nullptr));
+    uint8_t* data = nullptr;
+    const size_t size = WebPEncodeLosslessRGB(rgb.data(), w, h, w * 3, &data);
+    ASSERT_GT(size, 0u);
+    std::ofstream(webp, std::ios::binary).write(reinterpret_cast<const char*>(data), long(size));
+    WebPFree(data);
 }
 
 struct DisplayCloser {
@@ -271,6 +288,18 @@ TEST_F(HackRun, WindowIdDrawsThePictureAtFullSizeAndEndsOnSigterm) {
     ASSERT_TRUE(gone.waitEnd(10s));
     EXPECT_EQ(gone.exitCode(), 1);
     EXPECT_EQ(gone.stderrText, "tarnwick-hack: there is no window 0x7ffffff0 on this display\n");
+}
+
+// -images finds and shows PNG and WebP files too.
+TEST_F(HackRun, ImagesFolderOfPngOrWebpIsShown) {
+    TempDir png, webp;
+    writePngAndWebp(png.path / "one.PNG", webp.path / "one.webp", 64, 48);
+    for (const auto* folder : {&png, &webp}) {
+        const Window win = makeWindow(320, 240);
+        Hack hack({"-window-id", std::to_string(win), "-images", folder->path.string()}, home.path);
+        expectDrawsFullSize(win, 320, 240);
+        EXPECT_TRUE(hack.running()) << folder->path;
+    }
 }
 
 TEST_F(HackRun, RootDrawsIntoTheDaemonsWindowAndSaysWhereTheSnapshotCameFrom) {

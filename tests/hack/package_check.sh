@@ -24,7 +24,8 @@ grep -q '^l.* \./usr/share/man/man6/tarnwick-hack\.6\.gz -> tarnwick\.6\.gz$' <<
 
 # The libraries the programs load, found by dpkg-shlibdeps; the daemon is only suggested.
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libqt6gui6 libqt6widgets6 libsdl2-2.0-0 libjpeg62-turbo libx11-6 libxss1; do
+for p in libqt6gui6 libqt6widgets6 libsdl2-2.0-0 libjpeg62-turbo libpng16-16 libwebp7 libwebpdemux2 \
+  libx11-6 libxss1; do
   grep -qE "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Suggests)" = "xscreensaver" ] || fail "xscreensaver is not suggested"

@@ -188,5 +188,67 @@ TEST(JpegDecoderTest, SmallFilesClaimingHugePicturesAreRefused) {
     EXPECT_NEAR(far[2], 200, 2);
 }
 
+// Where displayed pixel (x, y) of a stored w by h photo comes from, for each EXIF orientation.
+std::pair<int32_t, int32_t> storedPixel(int orientation, int32_t x, int32_t y, int32_t w,
+                                        int32_t h) {
+    switch (orientation) {
+    case 2:
+        return {w - 1 - x, y};
+    case 3:
+        return {w - 1 - x, h - 1 - y};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {y, h - 1 - x};
+    case 7:
+        return {w - 1 - y, h - 1 - x};
+    case 8:
+        return {w - 1 - y, x};
+    default:
+        return {x, y};
+    }
+}
+
+// A photo is shown upright whichever of the eight orientations its camera wrote, in either byte
+// order; sides odd (a middle row) and unequal so that a swapped or shifted axis shows.
+TEST(JpegDecoderTest, ExifOrientationTurnsAndMirrorsThePhotoUpright) {
+    const auto plain = writeJpeg(photoLikeBitmap(37, 23, 5), {JpegFormat::YCbCr444, 95, false, 0});
+    const auto stored = DecodeJpeg(plain);
+    const int32_t w = stored->width(), h = stored->height();
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const auto shown =
+            DecodeJpeg(withApp1(plain, exifSegment(uint16_t(orientation), orientation % 2 == 0)));
+        const bool swapped = orientation >= 5;
+        ASSERT_EQ(shown->width(), swapped ? h : w);
+        ASSERT_EQ(shown->height(), swapped ? w : h);
+        for (int32_t y = 0; y < shown->height(); ++y)
+            for (int32_t x = 0; x < shown->width(); ++x) {
+                const auto [sx, sy] = storedPixel(orientation, x, y, w, h);
+                ASSERT_EQ(pixel(*shown, x, y), pixel(*stored, sx, sy)) << x << "," << y;
+            }
+    }
+}
+
+// A damaged, foreign or out-of-range orientation shows the photo as stored.
+TEST(JpegDecoderTest, UnusableExifOrientationShowsThePhotoAsStored) {
+    const auto plain = writeJpeg(photoLikeBitmap(37, 23, 5), {});
+    const auto stored = DecodeJpeg(plain);
+    auto cut = exifSegment(6);
+    cut.resize(30); // the directory's entries run past the segment's end
+    auto foreign = exifSegment(6);
+    foreign[0] = 'X'; // not an EXIF segment (XMP also lives in APP1)
+    auto farDirectory = exifSegment(6);
+    farDirectory[10] = 0xF0; // the first directory's offset points past the end
+    for (const auto& body : {exifSegment(0), exifSegment(9), exifSegment(65535),
+                             exifSegment(6, false, 4), exifSegment(6, true, 3, 2), cut, foreign,
+                             farDirectory, std::vector<uint8_t>{'E', 'x', 'i', 'f', 0, 0}}) {
+        const auto shown = DecodeJpeg(withApp1(plain, body));
+        EXPECT_EQ(differences(*shown, *stored), "");
+    }
+}
+
 } // namespace
 } // namespace tarnwick

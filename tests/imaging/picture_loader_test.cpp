@@ -43,6 +43,14 @@ TEST(PictureLoaderTest, ExtensionPicksTheDecoderWhateverItsCase) {
         writeFile(dir.path(name), jpeg);
         EXPECT_EQ(LoadPicture(dir.path(name))->width(), 6) << name;
     }
+    // PNG and WebP only where the caller asks for them (the hack); elsewhere they stay unknown.
+    writeFile(dir.path("a.PNG"), writePng(pngOf(picture)));
+    writeFile(dir.path("b.webp"), writeWebp(picture, true));
+    for (const char* name : {"a.PNG", "b.webp"}) {
+        EXPECT_EQ(errorOf(dir.path(name)).rfind("Unknown picture file extension", 0), 0u) << name;
+        const auto bitmap = LoadPicture(dir.path(name), {}, PictureFormats::WithPngWebp);
+        EXPECT_EQ(differences(*bitmap, picture), "") << name;
+    }
     // The content does not choose: a JPEG named .bmp is an invalid bitmap, and the other way.
     writeFile(dir.path("jpeg.bmp"), jpeg);
     EXPECT_EQ(errorOf(dir.path("jpeg.bmp")), "Bitmap image is not valid");
@@ -150,7 +158,12 @@ TEST(PictureLoaderTest, AStopEndsTheLoadWithPictureLoadCancelled) {
               writeBmp(picture, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
     writeFile(dir.path("q.bmp"),
               writeBmp(picture, {16, BmpHeader::Info, BmpCompression::Rgb, false, {}}));
-    for (const char* name : {"p.jpg", "p.bmp", "q.bmp"}) {
+    writeFile(dir.path("p.png"), writePng(pngOf(picture)));
+    writeFile(dir.path("p.webp"), writeWebp(picture, false, 95));
+    const auto LoadPicture = [](const std::string& path, std::stop_token stop = {}) {
+        return tarnwick::LoadPicture(path, stop, PictureFormats::WithPngWebp);
+    };
+    for (const char* name : {"p.jpg", "p.bmp", "q.bmp", "p.png", "p.webp"}) {
         std::stop_source stopped;
         stopped.request_stop();
         try {

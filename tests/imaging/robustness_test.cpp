@@ -4,6 +4,8 @@
 #include "fuzz/seed_corpus.h"
 #include "imaging/bmp_decoder.h"
 #include "imaging/jpeg_decoder.h"
+#include "imaging/png_decoder.h"
+#include "imaging/webp_decoder.h"
 #include "platform/error.h"
 #include "support/pictures.h"
 
@@ -51,18 +53,38 @@ TEST(DecoderRobustnessTest, JpegSurvivesDamagedFiles) {
         testing::jpegSeeds(), [](auto bytes) { DecodeJpeg(bytes, kPixels, 100); }, 1000, 2);
 }
 
+TEST(DecoderRobustnessTest, PngAndWebpSurviveDamagedFiles) {
+    survive(
+        testing::pngSeeds(), [](auto bytes) { DecodePng(bytes, kPixels); }, 500, 3);
+    survive(
+        testing::webpSeeds(), [](auto bytes) { DecodeWebp(bytes, kPixels); }, 500, 4);
+}
+
 // Small files claiming huge pictures, through the decoders with the product's own limits: each
 // fails with the decoder's error before it costs the picture's memory.
 TEST(DecoderRobustnessTest, HostileFilesFailWithoutTheirPicturesMemory) {
     for (const auto& s : testing::hostileSeeds()) {
-        const bool bmp = s.bytes[0] == 'B';
         const int64_t grown = testing::peakMemoryGrowth([&] {
             try {
-                bmp ? DecodeBmp(s.bytes) : DecodeJpeg(s.bytes);
+                switch (s.bytes[0]) {
+                case 'B':
+                    DecodeBmp(s.bytes);
+                    break;
+                case 0x89:
+                    DecodePng(s.bytes);
+                    break;
+                case 'R':
+                    DecodeWebp(s.bytes);
+                    break;
+                default:
+                    DecodeJpeg(s.bytes);
+                }
                 ADD_FAILURE() << s.name << " decoded";
             } catch (const Error& e) {
-                EXPECT_TRUE(std::string(e.what()) == "Bitmap image is not valid" ||
-                            std::string(e.what()).rfind("JPEG error #", 0) == 0)
+                const std::string what = e.what();
+                EXPECT_TRUE(what == "Bitmap image is not valid" ||
+                            what.rfind("JPEG error #", 0) == 0 ||
+                            what.rfind("PNG error: ", 0) == 0 || what.rfind("WebP error #", 0) == 0)
                     << s.name << ": " << e.what();
             }
         });

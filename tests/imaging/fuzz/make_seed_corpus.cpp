@@ -1,6 +1,6 @@
-// Writes the decoders' seed corpus: DIR/bmp-seeds and DIR/jpeg-seeds, and DIR/plan-seeds (both
-// kinds and the hostile files) for the header-check fuzzer, plus empty DIR/bmp, DIR/jpeg and
-// DIR/plan for what the fuzzers find.
+// Writes the decoders' seed corpus: DIR/<kind>-seeds for bmp, jpeg, png and webp, and
+// DIR/plan-seeds (the hostile files) for the header-check fuzzer, plus an empty DIR/<kind> for
+// what each fuzzer finds.
 #include "fuzz/seed_corpus.h"
 #include "support/pictures.h"
 
@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
         std::vector<tarnwick::testing::Seed> seeds;
     } sets[] = {{"bmp", tarnwick::testing::bmpSeeds()},
                 {"jpeg", tarnwick::testing::jpegSeeds()},
+                {"png", tarnwick::testing::pngSeeds()},
+                {"webp", tarnwick::testing::webpSeeds()},
                 {"plan", tarnwick::testing::hostileSeeds()}};
     for (const auto& set : sets) {
         const fs::path seeds = dir / (std::string(set.kind) + "-seeds");

@@ -56,7 +56,53 @@ std::vector<Seed> jpegSeeds() {
     };
     std::vector<Seed> seeds;
     for (const auto& f : formats) seeds.push_back({f.name, writeJpeg(picture, f.format)});
+    // EXIF orientation: a photo turned a quarter, and a hostile segment whose directory claims
+    // 65535 entries and whose offsets point at its own end.
+    const auto plain = writeJpeg(picture, {});
+    seeds.push_back({"exif-orientation-6", withApp1(plain, exifSegment(6, true))});
+    auto hostile = exifSegment(8);
+    hostile[14] = hostile[15] = 0xFF;          // entry count
+    hostile[10] = uint8_t(hostile.size() - 8); // first directory near the end
+    seeds.push_back({"exif-hostile", withApp1(plain, hostile)});
     return seeds;
+}
+
+std::vector<Seed> pngSeeds() {
+    const WorkBitmap picture = photoLikeBitmap(19, 11, 4);
+    PngPicture rgb = pngOf(picture);
+    PngPicture interlaced = rgb;
+    interlaced.interlaced = true;
+    PngPicture rgba = rgb, wide = rgb, palette{19, 11, 3, 4, false, {}, {}, {}},
+               grey{19, 11, 0, 2, true, {}, {}, {}};
+    rgba.colourType = 6;
+    rgba.samples.clear();
+    for (size_t i = 0; i < rgb.samples.size(); i += 3)
+        rgba.samples.insert(rgba.samples.end(), {rgb.samples[i], rgb.samples[i + 1],
+                                                 rgb.samples[i + 2], uint16_t(i * 7 % 256)});
+    wide.depth = 16;
+    for (auto& v : wide.samples) v = uint16_t(v * 257 + 3);
+    for (int i = 0; i < 19 * 11; ++i) palette.samples.push_back(uint16_t(i * 5 % 13));
+    for (int i = 0; i < 13; ++i) palette.palette.push_back({uint8_t(i * 19), uint8_t(200 - i), 7});
+    palette.transparency = {0, 128, 255};
+    for (int i = 0; i < 19 * 11; ++i) grey.samples.push_back(uint16_t(i % 4));
+    return {{"rgb8", writePng(rgb)},
+            {"rgb8-interlaced", writePng(interlaced)},
+            {"rgba8", writePng(rgba)},
+            {"rgb16", writePng(wide)},
+            {"palette4-trns", writePng(palette)},
+            {"grey2-interlaced", writePng(grey)}};
+}
+
+std::vector<Seed> webpSeeds() {
+    const WorkBitmap picture = photoLikeBitmap(37, 29, 6);
+    std::vector<uint8_t> alpha(37 * 29);
+    for (size_t i = 0; i < alpha.size(); ++i) alpha[i] = uint8_t(i * 11);
+    const auto frame = writeWebp(photoLikeBitmap(10, 8, 7), true);
+    return {{"lossy", writeWebp(picture, false, 80)},
+            {"lossy-alpha", writeWebp(picture, false, 80, alpha)},
+            {"lossless", writeWebp(picture, true)},
+            {"lossless-alpha", writeWebp(picture, true, 90, alpha)},
+            {"animated", animatedWebp(24, 16, {{frame, 4, 2, 10, 8}, {frame, 0, 0, 10, 8}})}};
 }
 
 std::vector<Seed> hostileSeeds() {
@@ -79,6 +125,8 @@ std::vector<Seed> hostileSeeds() {
         {"rle8-65535x4096-cut", set32(set32(rle, 18, 65535), 22, 4096)},
         {"rgb24-16000", set32(set32(rgb, 18, 16000), 22, 16000)},
         {"rgb24-16000-topdown", set32(set32(rgb, 18, 16000), 22, uint32_t(-16000))},
+        {"png-16000", claimPngSize(writePng(pngOf(small)), 16000, 16000)},
+        {"webp-lossy-16000", claimWebpSize(writeWebp(small, false, 80), 16000, 16000)},
     };
 }
 

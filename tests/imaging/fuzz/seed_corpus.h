@@ -14,6 +14,8 @@ struct Seed {
 
 std::vector<Seed> bmpSeeds();
 std::vector<Seed> jpegSeeds();
+std::vector<Seed> pngSeeds();
+std::vector<Seed> webpSeeds();
 // Small files claiming huge pictures, each once a decompression bomb: for the header-check fuzzer,
 // which runs with the product's real limits.
 std::vector<Seed> hostileSeeds();

@@ -1,5 +1,9 @@
 #include "support/pictures.h"
 
+#include <png.h>
+#include <webp/encode.h>
+#include <zlib.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -551,6 +555,178 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
+}
+
+std::vector<uint8_t> exifSegment(uint16_t orientation, bool bigEndian, uint16_t type,
+                                 uint32_t count) {
+    std::vector<uint8_t> b{'E', 'x', 'i', 'f', 0, 0};
+    auto put16 = [&](uint32_t v) {
+        const uint8_t lo = uint8_t(v), hi = uint8_t(v >> 8);
+        b.insert(b.end(), bigEndian ? std::initializer_list<uint8_t>{hi, lo}
+                                    : std::initializer_list<uint8_t>{lo, hi});
+    };
+    auto put32 = [&](uint32_t v) {
+        if (bigEndian) put16(v >> 16);
+        put16(v & 0xFFFF);
+        if (!bigEndian) put16(v >> 16);
+    };
+    b.push_back(bigEndian ? 'M' : 'I');
+    b.push_back(bigEndian ? 'M' : 'I');
+    put16(42);
+    put32(8);
+    put16(2);
+    // DateTime (ASCII, 20 bytes elsewhere), then the orientation: the tag is found among others.
+    put16(0x0132), put16(2), put32(20), put32(8 + 2 + 24 + 4);
+    put16(0x0112), put16(type), put32(count), put16(orientation), put16(0);
+    put32(0); // no next directory
+    for (char c : std::string("2024:05:01 12:00:00")) b.push_back(uint8_t(c));
+    b.push_back(0);
+    return b;
+}
+
+std::vector<uint8_t> withApp1(std::vector<uint8_t> file, const std::vector<uint8_t>& body) {
+    const size_t length = body.size() + 2;
+    std::vector<uint8_t> segment{0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length)};
+    segment.insert(segment.end(), body.begin(), body.end());
+    file.insert(file.begin() + 2, segment.begin(), segment.end());
+    return file;
+}
+
+std::vector<uint8_t> writePng(const PngPicture& p) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<uint8_t> out;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("writePng failed");
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp w, png_bytep data, size_t n) {
+            auto* o = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(w));
+            o->insert(o->end(), data, data + n);
+        },
+        nullptr);
+    png_set_IHDR(png, info, png_uint_32(p.width), png_uint_32(p.height), p.depth, p.colourType,
+                 p.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette;
+    for (const Bgr& c : p.palette) palette.push_back({c[2], c[1], c[0]});
+    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    if (!p.transparency.empty())
+        png_set_tRNS(png, info, p.transparency.data(), int(p.transparency.size()), nullptr);
+    png_write_info(png, info);
+    const int channels = p.colourType == 2 ? 3 : p.colourType == 6 ? 4 : p.colourType == 4 ? 2 : 1;
+    const size_t perRow = size_t(p.width) * size_t(channels);
+    std::vector<std::vector<uint8_t>> rows(size_t(p.height),
+                                           std::vector<uint8_t>((perRow * p.depth + 7) / 8));
+    for (size_t y = 0; y < rows.size(); ++y)
+        for (size_t i = 0; i < perRow; ++i) {
+            const uint16_t v = p.samples[y * perRow + i];
+            auto& row = rows[y];
+            if (p.depth == 16) {
+                row[2 * i] = uint8_t(v >> 8);
+                row[2 * i + 1] = uint8_t(v);
+            } else {
+                const size_t bit = i * size_t(p.depth);
+                row[bit / 8] |= uint8_t(v << (8 - p.depth - bit % 8));
+            }
+        }
+    std::vector<png_bytep> pointers;
+    for (auto& r : rows) pointers.push_back(r.data());
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+PngPicture pngOf(const WorkBitmap& picture) {
+    PngPicture p{picture.width(), picture.height(), 2, 8, false, {}, {}, {}};
+    for (int32_t y = 0; y < picture.height(); ++y)
+        for (int32_t x = 0; x < picture.width(); ++x) {
+            const Bgr c = pixel(picture, x, y);
+            p.samples.insert(p.samples.end(), {c[2], c[1], c[0]});
+        }
+    return p;
+}
+
+std::vector<uint8_t> writeWebp(const WorkBitmap& picture, bool lossless, int quality,
+                               const std::vector<uint8_t>& alpha) {
+    const int w = picture.width(), h = picture.height();
+    std::vector<uint8_t> bgra(size_t(w) * size_t(h) * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Bgr c = pixel(picture, x, y);
+            const size_t i = size_t(y) * size_t(w) + size_t(x);
+            bgra[4 * i] = c[0], bgra[4 * i + 1] = c[1], bgra[4 * i + 2] = c[2];
+            bgra[4 * i + 3] = alpha.empty() ? 255 : alpha[i];
+        }
+    uint8_t* data = nullptr;
+    const size_t size = lossless ? WebPEncodeLosslessBGRA(bgra.data(), w, h, w * 4, &data)
+                                 : WebPEncodeBGRA(bgra.data(), w, h, w * 4, float(quality), &data);
+    std::vector<uint8_t> out(data, data + size);
+    WebPFree(data);
+    if (size == 0) throw std::runtime_error("writeWebp failed");
+    return out;
+}
+
+namespace {
+void putLe(std::vector<uint8_t>& b, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void putChunk(std::vector<uint8_t>& b, const char* tag, const std::vector<uint8_t>& body) {
+    b.insert(b.end(), tag, tag + 4);
+    putLe(b, uint32_t(body.size()), 4);
+    b.insert(b.end(), body.begin(), body.end());
+    if (body.size() % 2) b.push_back(0);
+}
+} // namespace
+
+std::vector<uint8_t> animatedWebp(int32_t width, int32_t height,
+                                  const std::vector<WebpFrame>& frames) {
+    std::vector<uint8_t> vp8x, anim, body{'W', 'E', 'B', 'P'};
+    putLe(vp8x, 0x02 | 0x10, 4); // animation, alpha
+    putLe(vp8x, uint32_t(width - 1), 3);
+    putLe(vp8x, uint32_t(height - 1), 3);
+    putChunk(body, "VP8X", vp8x);
+    putLe(anim, 0, 4); // background colour
+    putLe(anim, 0, 2); // loop forever
+    putChunk(body, "ANIM", anim);
+    for (const auto& f : frames) {
+        std::vector<uint8_t> anmf;
+        putLe(anmf, uint32_t(f.x / 2), 3);
+        putLe(anmf, uint32_t(f.y / 2), 3);
+        putLe(anmf, uint32_t(f.width - 1), 3);
+        putLe(anmf, uint32_t(f.height - 1), 3);
+        putLe(anmf, 100, 3); // duration
+        anmf.push_back(0);
+        // The still file's chunks after "RIFF", its size and "WEBP".
+        anmf.insert(anmf.end(), f.file.begin() + 12, f.file.end());
+        putChunk(body, "ANMF", anmf);
+    }
+    std::vector<uint8_t> file{'R', 'I', 'F', 'F'};
+    putLe(file, uint32_t(body.size()), 4);
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+std::vector<uint8_t> claimPngSize(std::vector<uint8_t> file, uint32_t width, uint32_t height) {
+    // IHDR's body starts at 16, after the signature, its length and its name.
+    for (int i = 0; i < 4; ++i) {
+        file[16 + size_t(i)] = uint8_t(width >> (24 - 8 * i));
+        file[20 + size_t(i)] = uint8_t(height >> (24 - 8 * i));
+    }
+    const uint32_t crc = uint32_t(::crc32(0, file.data() + 12, 17));
+    for (int i = 0; i < 4; ++i) file[29 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+    return file;
+}
+
+std::vector<uint8_t> claimWebpSize(std::vector<uint8_t> file, uint16_t width, uint16_t height) {
+    // "RIFF", size, "WEBP", "VP8 ", size, 3 bytes of frame tag, the start code: then 14-bit sides.
+    if (std::memcmp(file.data() + 12, "VP8 ", 4) != 0) throw std::runtime_error("not simple lossy");
+    file[26] = uint8_t(width), file[27] = uint8_t(width >> 8 & 0x3F);
+    file[28] = uint8_t(height), file[29] = uint8_t(height >> 8 & 0x3F);
+    return file;
 }
 
 } // namespace tarnwick::testing

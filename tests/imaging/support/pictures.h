@@ -1,6 +1,6 @@
 #pragma once
-// Pictures for the imaging tests, made in code: random bitmaps, and BMP and JPEG files written
-// here (the JPEG ones through libjpeg's compressor).
+// Pictures for the imaging tests, made in code: random bitmaps, and BMP, JPEG, PNG and WebP files
+// written here (JPEG, PNG and WebP through their libraries' encoders).
 #include "imaging/bitmap.h"
 
 #include <array>
@@ -76,6 +76,47 @@ std::vector<uint8_t> writePpm(const WorkBitmap& picture);
 // How far the process's peak resident memory rose above its resident memory while `work` ran,
 // in bytes; -1 where the kernel cannot reset the peak (/proc/self/clear_refs).
 int64_t peakMemoryGrowth(const std::function<void()>& work);
+
+// A PNG file through libpng's writer. `samples` holds width x height x channels values row by
+// row (channels as the colour type has them: palette indices, grey, grey and alpha, RGB or RGBA),
+// each below 2^depth; `palette` and `transparency` fill PLTE and tRNS when not empty.
+struct PngPicture {
+    int32_t width = 0;
+    int32_t height = 0;
+    int colourType = 2; // PNG's numbers: 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
+    int depth = 8;
+    bool interlaced = false;
+    std::vector<uint16_t> samples;
+    std::vector<Bgr> palette;
+    std::vector<uint8_t> transparency;
+};
+std::vector<uint8_t> writePng(const PngPicture& picture);
+// `picture` as 8-bit RGB samples.
+PngPicture pngOf(const WorkBitmap& picture);
+
+// A WebP file through libwebp's encoder: lossless or lossy at `quality`, with `alpha` (one byte
+// per pixel, row by row) when not empty.
+std::vector<uint8_t> writeWebp(const WorkBitmap& picture, bool lossless, int quality = 90,
+                               const std::vector<uint8_t>& alpha = {});
+// A PNG file whose header claims another size (its checksum made right again), and the same for
+// a simple lossy WebP's frame header.
+std::vector<uint8_t> claimPngSize(std::vector<uint8_t> file, uint32_t width, uint32_t height);
+std::vector<uint8_t> claimWebpSize(std::vector<uint8_t> file, uint16_t width, uint16_t height);
+// An animated WebP on a canvas of `width` x `height` whose frames are the still files `frames`,
+// each placed at its (even) offset.
+struct WebpFrame {
+    std::vector<uint8_t> file;
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+std::vector<uint8_t> animatedWebp(int32_t width, int32_t height,
+                                  const std::vector<WebpFrame>& frames);
+
+// An EXIF APP1 segment's body ("Exif\0\0", a TIFF header in the byte order asked for, a first
+// directory of a date entry and an orientation entry of `type` and `count`).
+std::vector<uint8_t> exifSegment(uint16_t orientation, bool bigEndian = false, uint16_t type = 3,
+                                 uint32_t count = 1);
+// `file` with an APP1 segment of `body` right after its start marker, as cameras write it.
+std::vector<uint8_t> withApp1(std::vector<uint8_t> file, const std::vector<uint8_t>& body);
 
 // A JPEG file whose frame header (baseline or progressive) is rewritten to claim another size.
 std::vector<uint8_t> claimJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height);
