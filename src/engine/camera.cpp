@@ -107,6 +107,8 @@ void TForm1::RenderFrame(const Rect& source, const FrameView& frame) const {
 void TForm1::JvThreadTimer2Timer(TJvThreadTimer&) {
     if (!services_.window.visible()) return;
     if (!module_.CopyBitmap) return;
+    // A change of picture whose decode finished since the last tick happens now.
+    TakePreparedPicture();
     const Rect source = CalcSourceRect();
     // An empty view (zoom 0 at each re-targeting) has nothing to show: the window keeps the
     // previous frame instead of flashing black.

@@ -37,11 +37,18 @@ void PicturePreparer::prepare(Job job) {
 }
 
 std::optional<PicturePreparer::Result> PicturePreparer::take() {
-    std::unique_lock lock(state_->mutex);
-    state_->changed.wait(lock, [&] { return !state_->queued && !state_->working; });
+    // The worker holds the lock only to hand a job over, never while it decodes.
+    std::lock_guard lock(state_->mutex);
+    if (state_->queued || state_->working) return std::nullopt;
     std::optional<Result> result = std::move(state_->mailbox);
     state_->mailbox.reset();
     return result;
+}
+
+bool PicturePreparer::waitUntilDone(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout,
+                                    [&] { return !state_->queued && !state_->working; });
 }
 
 void PicturePreparer::cancel() {

@@ -1,10 +1,13 @@
 #pragma once
-// Decodes the picture the next cycle tick will show on a worker thread of its own, so that the
-// tick only swaps it in. The worker owns the picture it decodes until it puts the finished result
-// into a one-slot mailbox; only the main thread empties it (take, cancel).
+// Decodes the picture the saver shows next on a worker thread of its own, so that a tick only
+// swaps it in. The worker owns the picture it decodes until it puts the finished result into a
+// one-slot mailbox; only the main thread empties it (take, cancel). The main thread never waits
+// for the worker: the worker runs at a lower priority, and a wait would let a busy machine hold
+// the saver's input behind it.
 #include "imaging/bitmap.h"
 #include "platform/files.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -46,9 +49,12 @@ public:
 
     // Starts decoding `job`; a job under way is cancelled and an untaken result dropped.
     void prepare(Job job);
-    // The result of the job last given, waiting while it is still being decoded; nullopt when no
-    // job was given since the last take or cancel.
+    // The result of the job last given once it is finished; nullopt while it is still being
+    // decoded, or when no job was given since the last take or cancel. Never waits.
     std::optional<Result> take();
+    // Waits up to `timeout` until the job last given has finished; true when it has (or there is
+    // none). For tests and benchmarks: the saver itself never waits for a decode.
+    bool waitUntilDone(std::chrono::milliseconds timeout);
     // Cancels a job under way and drops its result; returns at once.
     void cancel();
 

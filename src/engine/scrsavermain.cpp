@@ -17,9 +17,11 @@ void SaverModule::startUp(const std::vector<std::string>& args) {
 }
 
 TForm1::TForm1(SaverModule& module, FormServices services)
-    : module_(module), services_(std::move(services)),
-      loader_(
-          [](const std::string& path, std::stop_token stop) { return LoadPicture(path, stop); }) {
+    : module_(module), services_(std::move(services)), loader_(services_.pictureLoader) {
+    if (!loader_)
+        loader_ = [](const std::string& path, std::stop_token stop) {
+            return LoadPicture(path, stop);
+        };
     auto& w = services_.window;
     w.setListener(this);
     // Form design: no border, black, maximised.
