@@ -62,6 +62,7 @@ namespace termination {
 std::atomic<bool> loopRunning{false};
 std::atomic<int> pipeWrite{-1};
 std::atomic<bool> haveDeadline{false};
+std::atomic<bool> deadlineArmed{false};
 timer_t deadline{};
 constexpr long kGraceNs = 150'000'000;
 
@@ -69,7 +70,8 @@ extern "C" void onTerminate(int) {
     if (!loopRunning) _exit(0);
     const char c = 1;
     [[maybe_unused]] ssize_t n = write(pipeWrite, &c, 1);
-    if (haveDeadline) {
+    // Armed by the first signal only: later ones must not put the exit off.
+    if (haveDeadline && !deadlineArmed.exchange(true)) {
         itimerspec t{};
         t.it_value.tv_nsec = kGraceNs;
         timer_settime(deadline, 0, &t, nullptr);
