@@ -6,7 +6,8 @@
 
 namespace tarnwick {
 
-PicturePreparer::PicturePreparer(Loader loader) : state_(std::make_shared<State>()) {
+PicturePreparer::PicturePreparer(Loader loader, bool waitAtEnd)
+    : state_(std::make_shared<State>()), waitAtEnd_(waitAtEnd) {
     state_->loader = std::move(loader);
     worker_ = std::thread([state = state_] { run(state); });
 }
@@ -19,8 +20,11 @@ PicturePreparer::~PicturePreparer() {
     }
     state_->changed.notify_all();
     // The decoders notice the stop within a few rows; waiting for the worker keeps everything the
-    // loader uses alive until it has let go (the window is already gone by now).
-    worker_.join();
+    // loader uses alive until it has let go. The worker keeps its own state alive.
+    if (waitAtEnd_)
+        worker_.join();
+    else
+        worker_.detach();
 }
 
 void PicturePreparer::prepare(Job job) {

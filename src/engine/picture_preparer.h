@@ -40,9 +40,11 @@ public:
     };
 
     // `loader` runs on the worker; it must use nothing the main thread touches, nor anything the
-    // owner frees (see the destructor).
-    explicit PicturePreparer(Loader loader);
-    // Stops a load under way and waits for the worker to end.
+    // owner frees (see the destructor). With `waitAtEnd` false the loader must hold nothing of
+    // anyone else's at all.
+    explicit PicturePreparer(Loader loader, bool waitAtEnd = true);
+    // Stops a load under way and waits for the worker to end, or with `waitAtEnd` false lets it
+    // end alone: at its low priority on a busy machine it may take a while to notice.
     ~PicturePreparer();
     PicturePreparer(const PicturePreparer&) = delete;
     PicturePreparer& operator=(const PicturePreparer&) = delete;
@@ -74,6 +76,7 @@ private:
 
     std::shared_ptr<State> state_;
     std::thread worker_;
+    bool waitAtEnd_;
 };
 
 } // namespace tarnwick

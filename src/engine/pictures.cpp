@@ -110,7 +110,10 @@ void TForm1::PrepareNextPicture() {
 
 bool TForm1::startPreparing(PicturePreparer::Job job) {
     try {
-        if (!preparer_) preparer_ = std::make_unique<PicturePreparer>(loader_);
+        // The built-in loader holds nothing of the form's: the end need not wait for the worker,
+        // which at its low priority may be slow to notice the stop on a busy machine.
+        if (!preparer_)
+            preparer_ = std::make_unique<PicturePreparer>(loader_, !!services_.pictureLoader);
         preparing_ = job;
         preparer_->prepare(std::move(job));
         return true;
