@@ -20,8 +20,8 @@ using namespace std::chrono_literals;
 using testing_support::EngineWorld;
 using testing_support::writeBmp;
 
-// A loader that records where each load ran (or began), and holds the loads of chosen files until they are
-// released (or stopped, or 10 s have passed).
+// A loader that records where each load ran (or began), and holds the loads of chosen files until
+// they are released (or stopped, or 10 s have passed).
 struct RecordingLoader {
     std::mutex mutex;
     std::condition_variable_any changed;
@@ -164,8 +164,10 @@ TEST_F(Prepared, ClosingDropsThePreparedPictureAndTheDesktopPreparesNone) {
     form().UseDesktop = true;
     form().PrepareNextPicture();
     form().UseDesktop = false;
+    recorder.hold(list[1]);
     tick(); // nothing prepared: the tick starts the decode of entry 2
     EXPECT_TRUE(form().pictureChangePending());
+    recorder.release();
     world.settle();
     EXPECT_EQ(shownWidth(), 12);
     EXPECT_EQ(recorder.loadsOf(list[1]), 2u);
