@@ -129,6 +129,8 @@ bool TForm1::everyViewEmpty() const {
 void TForm1::JvThreadTimer2Timer(TJvThreadTimer&) {
     if (!services_.window.visible()) return;
     if (!module_.CopyBitmap) return;
+    // A change of picture whose decode finished since the last tick happens now.
+    TakePreparedPicture();
     Rect source = CalcSourceRect();
     if (source.width() <= 0 || source.height() <= 0) {
         // An empty view (zoom 0 at each re-targeting) has nothing to show: the window keeps the

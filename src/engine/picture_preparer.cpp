@@ -6,7 +6,8 @@
 
 namespace tarnwick {
 
-PicturePreparer::PicturePreparer(Loader loader) : state_(std::make_shared<State>()) {
+PicturePreparer::PicturePreparer(Loader loader, bool waitAtEnd)
+    : state_(std::make_shared<State>()), waitAtEnd_(waitAtEnd) {
     state_->loader = std::move(loader);
     worker_ = std::thread([state = state_] { run(state); });
 }
@@ -19,8 +20,11 @@ PicturePreparer::~PicturePreparer() {
     }
     state_->changed.notify_all();
     // The decoders notice the stop within a few rows; waiting for the worker keeps everything the
-    // loader uses alive until it has let go (the window is already gone by now).
-    worker_.join();
+    // loader uses alive until it has let go. The worker keeps its own state alive.
+    if (waitAtEnd_)
+        worker_.join();
+    else
+        worker_.detach();
 }
 
 void PicturePreparer::prepare(Job job) {
@@ -37,11 +41,18 @@ void PicturePreparer::prepare(Job job) {
 }
 
 std::optional<PicturePreparer::Result> PicturePreparer::take() {
-    std::unique_lock lock(state_->mutex);
-    state_->changed.wait(lock, [&] { return !state_->queued && !state_->working; });
+    // The worker holds the lock only to hand a job over, never while it decodes.
+    std::lock_guard lock(state_->mutex);
+    if (state_->queued || state_->working) return std::nullopt;
     std::optional<Result> result = std::move(state_->mailbox);
     state_->mailbox.reset();
     return result;
+}
+
+bool PicturePreparer::waitUntilDone(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout,
+                                    [&] { return !state_->queued && !state_->working; });
 }
 
 void PicturePreparer::cancel() {

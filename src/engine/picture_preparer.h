@@ -1,10 +1,13 @@
 #pragma once
-// Decodes the picture the next cycle tick will show on a worker thread of its own, so that the
-// tick only swaps it in. The worker owns the picture it decodes until it puts the finished result
-// into a one-slot mailbox; only the main thread empties it (take, cancel).
+// Decodes the picture the saver shows next on a worker thread of its own, so that a tick only
+// swaps it in. The worker owns the picture it decodes until it puts the finished result into a
+// one-slot mailbox; only the main thread empties it (take, cancel). The main thread never waits
+// for the worker: the worker runs at a lower priority, and a wait would let a busy machine hold
+// the saver's input behind it.
 #include "imaging/bitmap.h"
 #include "platform/files.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -37,18 +40,23 @@ public:
     };
 
     // `loader` runs on the worker; it must use nothing the main thread touches, nor anything the
-    // owner frees (see the destructor).
-    explicit PicturePreparer(Loader loader);
-    // Stops a load under way and waits for the worker to end.
+    // owner frees (see the destructor). With `waitAtEnd` false the loader must hold nothing of
+    // anyone else's at all.
+    explicit PicturePreparer(Loader loader, bool waitAtEnd = true);
+    // Stops a load under way and waits for the worker to end, or with `waitAtEnd` false lets it
+    // end alone: at its low priority on a busy machine it may take a while to notice.
     ~PicturePreparer();
     PicturePreparer(const PicturePreparer&) = delete;
     PicturePreparer& operator=(const PicturePreparer&) = delete;
 
     // Starts decoding `job`; a job under way is cancelled and an untaken result dropped.
     void prepare(Job job);
-    // The result of the job last given, waiting while it is still being decoded; nullopt when no
-    // job was given since the last take or cancel.
+    // The result of the job last given once it is finished; nullopt while it is still being
+    // decoded, or when no job was given since the last take or cancel. Never waits.
     std::optional<Result> take();
+    // Waits up to `timeout` until the job last given has finished; true when it has (or there is
+    // none). For tests and benchmarks: the saver itself never waits for a decode.
+    bool waitUntilDone(std::chrono::milliseconds timeout);
     // Cancels a job under way and drops its result; returns at once.
     void cancel();
 
@@ -68,6 +76,7 @@ private:
 
     std::shared_ptr<State> state_;
     std::thread worker_;
+    bool waitAtEnd_;
 };
 
 } // namespace tarnwick

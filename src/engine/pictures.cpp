@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace tarnwick {
 
@@ -19,64 +20,117 @@ std::string TForm1::Nextfilename() {
     return (*pictureList)[static_cast<size_t>(pictureIndex)];
 }
 
-bool TForm1::LoadNextPicture() {
+bool TForm1::LoadNextPicture(bool announce) {
     const std::string name = Nextfilename();
-    if (!services_.platform.files.fileExists(name)) {
+    // Missing, a folder, or an empty name.
+    const auto stamp = services_.platform.files.fileStamp(name);
+    if (!stamp) {
         dropPrepared();
         return false;
     }
     if (!module_.CopyBitmap) return false;
-    try {
-        std::unique_ptr<WorkBitmap> picture = takePrepared(name);
-        if (!picture) picture = loader_(name, {});
-        // The decoded picture becomes CopyBitmap's content; no second copy stays alive.
-        CopyGraphicToBitmap(*module_.CopyBitmap, std::move(picture));
-    } catch (const std::exception&) {
+    PicturePreparer::Job job{pictureIndex, name, *stamp};
+    if (failedBefore(job)) return false;
+    // The entry decoded ahead is used unless the file changed since it was asked for.
+    const bool underWay = preparing_ && preparing_->index == job.index &&
+                          preparing_->path == job.path && preparing_->stamp == job.stamp;
+    if (!underWay && !startPreparing(std::move(job))) return false;
+    pendingChange_ = announce;
+    return true;
+}
+
+bool TForm1::TakePreparedPicture() {
+    if (!pendingChange_ || !preparer_) return false;
+    std::optional<PicturePreparer::Result> prepared = preparer_->take();
+    if (!prepared) return false;
+    const bool announce = *pendingChange_;
+    pendingChange_.reset();
+    preparing_.reset();
+    if (!module_.CopyBitmap) return false;
+    const PicturePreparer::Job& job = prepared->job;
+    const auto stamp = services_.platform.files.fileStamp(job.path);
+    if (stamp && *stamp != job.stamp) {
+        // Rewritten or replaced since it was read: the change waits for it as it is now.
+        if (startPreparing({job.index, job.path, *stamp})) pendingChange_ = announce;
         return false;
     }
+    if (prepared->error || !prepared->picture) {
+        try {
+            if (prepared->error) std::rethrow_exception(prepared->error);
+        } catch (const std::bad_alloc&) {
+            // Short of memory now, perhaps not next time.
+        } catch (...) {
+            failed_[job.path] = job.stamp;
+        }
+        PrepareNextPicture();
+        return false;
+    }
+    const int32_t oldW = module_.CopyBitmap->width();
+    const int32_t oldH = module_.CopyBitmap->height();
+    // The decoded picture becomes CopyBitmap's content; no second copy stays alive.
+    CopyGraphicToBitmap(*module_.CopyBitmap, std::move(prepared->picture));
     if (!module_.Synced) SyncSize();
+    if (announce) {
+        if (PlaySounds) services_.platform.sound.play(1);
+        if (lcx != 0 && oldW > 0 && oldH > 0) {
+            const double newW = module_.CopyBitmap->width();
+            const double newH = module_.CopyBitmap->height();
+            auto scale = [](double size, int32_t v, int32_t old) {
+                return static_cast<int32_t>(std::trunc(size * (static_cast<double>(v) / old)));
+            };
+            cx = scale(newW, cx, oldW);
+            lcx = scale(newW, lcx, oldW);
+            cy = scale(newH, cy, oldH);
+            lcy = scale(newH, lcy, oldH);
+        }
+    }
+    PrepareNextPicture();
     return true;
 }
 
 void TForm1::PrepareNextPicture() {
-    if (UseDesktop || !pictureList || pictureList->empty()) return;
+    if (UseDesktop || !pictureList || pictureList->empty() || pendingChange_) return;
     int32_t next = pictureIndex + 1;
     if (next >= static_cast<int32_t>(pictureList->size())) next = 0;
     const std::string& name = (*pictureList)[static_cast<size_t>(next)];
     // The tick finds a missing entry missing again and passes over it without a load.
     const auto stamp = services_.platform.files.fileStamp(name);
-    if (!stamp) {
+    PicturePreparer::Job job{next, name, stamp.value_or(platform::FileStamp{})};
+    if (!stamp || failedBefore(job)) {
         dropPrepared();
         return;
     }
+    if (preparing_ && preparing_->index == job.index && preparing_->path == job.path &&
+        preparing_->stamp == job.stamp)
+        return; // under way already
+    startPreparing(std::move(job));
+}
+
+bool TForm1::startPreparing(PicturePreparer::Job job) {
     try {
-        if (!preparer_) preparer_ = std::make_unique<PicturePreparer>(loader_);
-        preparer_->prepare({next, name, *stamp});
+        // The built-in loader holds nothing of the form's: the end need not wait for the worker,
+        // which at its low priority may be slow to notice the stop on a busy machine.
+        if (!preparer_)
+            preparer_ = std::make_unique<PicturePreparer>(loader_, !!services_.pictureLoader);
+        preparing_ = job;
+        preparer_->prepare(std::move(job));
+        return true;
     } catch (const std::exception&) {
-        // No worker (out of threads or memory): the tick then loads the file itself.
+        // No worker (out of threads or memory): the picture is not shown.
+        preparing_.reset();
+        return false;
     }
 }
 
-std::unique_ptr<WorkBitmap> TForm1::takePrepared(const std::string& name) {
-    if (!preparer_) return nullptr;
-    // Not finished yet: the tick waits for it, as it would wait for its own load of the file.
-    std::optional<PicturePreparer::Result> prepared = preparer_->take();
-    if (!prepared || prepared->job.index != pictureIndex || prepared->job.path != name)
-        return nullptr;
-    // A file rewritten or replaced since it was read is read again, as it is now.
-    if (services_.platform.files.fileStamp(name) != prepared->job.stamp) return nullptr;
-    if (prepared->error) {
-        try {
-            std::rethrow_exception(prepared->error);
-        } catch (const PictureLoadCancelled&) {
-            return nullptr;
-        }
-    }
-    return std::move(prepared->picture);
+bool TForm1::failedBefore(const PicturePreparer::Job& job) const {
+    const auto it = failed_.find(job.path);
+    return it != failed_.end() && it->second == job.stamp;
 }
 
 void TForm1::dropPrepared() {
     if (preparer_) preparer_->cancel();
+    preparing_.reset();
+    pendingChange_.reset();
 }
 
 namespace {
@@ -93,6 +147,13 @@ Size builtinPictureSize(Size desktop) {
 }
 
 } // namespace
+
+std::unique_ptr<WorkBitmap> TForm1::PlaceholderPicture() {
+    // The saver's own picture without its line: pictures are chosen, the first is on its way.
+    const Rect desktop = services_.platform.screen.virtualDesktop();
+    const Size size = builtinPictureSize({desktop.width(), desktop.height()});
+    return builtinPicture(size.width, size.height, {});
+}
 
 void TForm1::TakeDesktopSnapshot() {
     auto& screen = services_.platform.screen;
@@ -171,28 +232,16 @@ void TForm1::BlurDesktop() {
 
 void TForm1::JvThreadTimer1Timer(TJvThreadTimer&) {
     if (!services_.window.visible()) return;
+    // A change still waiting for its picture keeps its turn; the next one comes after it.
+    if (pendingChange_) return;
     JvThreadTimer2->setActive(false);
     try {
-        const int32_t oldW = module_.CopyBitmap ? module_.CopyBitmap->width() : 0;
-        const int32_t oldH = module_.CopyBitmap ? module_.CopyBitmap->height() : 0;
-        if (LoadNextPicture()) {
-            if (PlaySounds) services_.platform.sound.play(1);
-            if (lcx != 0 && oldW > 0 && oldH > 0) {
-                const double newW = module_.CopyBitmap->width();
-                const double newH = module_.CopyBitmap->height();
-                auto scale = [](double size, int32_t v, int32_t old) {
-                    return static_cast<int32_t>(std::trunc(size * (static_cast<double>(v) / old)));
-                };
-                cx = scale(newW, cx, oldW);
-                lcx = scale(newW, lcx, oldW);
-                cy = scale(newH, cy, oldH);
-                lcy = scale(newH, lcy, oldH);
-            }
-        }
+        // Ready already (decoded ahead): the change happens now, else at a later refresh tick.
+        if (LoadNextPicture(true)) TakePreparedPicture();
     } catch (...) {
         // A failed change keeps the previous picture; the next tick takes the next entry.
     }
-    PrepareNextPicture();
+    if (!pendingChange_) PrepareNextPicture();
     JvThreadTimer2->setActive(true);
 }
 

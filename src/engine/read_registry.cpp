@@ -2,6 +2,7 @@
 // and the first-run values stored when no settings exist yet.
 #include "engine/scrsavermain.h"
 
+#include "imaging/bitmap.h"
 #include "settings/reg_access.h"
 #include "settings/settings_names.h"
 #include "settings/text_forms.h"
@@ -66,6 +67,9 @@ void TForm1::Read_Registry() {
                 ApplyDesktopSetting(readInt(reg, kDesktopSettingValue, 0));
                 placeCameraOnDesktop();
             } else {
+                // The first picture is decoded while the window already shows this (or black).
+                if (auto placeholder = PlaceholderPicture())
+                    module_.CopyBitmap = std::move(placeholder);
                 LoadNextPicture();
             }
         }

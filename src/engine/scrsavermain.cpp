@@ -17,10 +17,12 @@ void SaverModule::startUp(const std::vector<std::string>& args) {
 }
 
 TForm1::TForm1(SaverModule& module, FormServices services)
-    : module_(module), services_(std::move(services)),
-      loader_([formats = services_.pictureFormats](const std::string& path, std::stop_token stop) {
-          return LoadPicture(path, stop, formats);
-      }) {
+    : module_(module), services_(std::move(services)), loader_(services_.pictureLoader) {
+    if (!loader_)
+        loader_ = [formats = services_.pictureFormats](const std::string& path,
+                                                       std::stop_token stop) {
+            return LoadPicture(path, stop, formats);
+        };
     auto& w = services_.window;
     w.setListener(this);
     // Form design: no border, black, maximised.

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnwick {
@@ -43,6 +45,8 @@ struct FormServices {
     std::function<void()> showSettingsDialog;
     // The picture files the form reads (the hack's folders also hold PNG and WebP).
     PictureFormats pictureFormats = PictureFormats::BmpJpeg;
+    // How pictures are decoded, on the preparing worker; LoadPicture when empty.
+    PicturePreparer::Loader pictureLoader = {};
 };
 
 // The warp's twist for the desktop: one of 585, 630, ..., 2880, all equally likely.
@@ -84,17 +88,30 @@ public:
 
     // Pictures.
     std::string Nextfilename();
-    bool LoadNextPicture();
+    // Takes the next entry and, when it names an existing file, starts its decode off the main
+    // thread; true then. The picture replaces CopyBitmap once decoded (TakePreparedPicture).
+    // `announce`: the change is a cycle's, with its sound and the camera carried over.
+    bool LoadNextPicture(bool announce = false);
+    // The waiting change of picture, once its decode has finished: CopyBitmap takes the picture,
+    // SyncSize places the camera on the first one, and a cycle's change plays sound 1 and carries
+    // the camera over. False while the decode goes on, when nothing waits, or when the file
+    // failed to load (CopyBitmap then stays as it is). Called by both ticks; never waits.
+    bool TakePreparedPicture();
+    // The picture shown while the first one is decoded.
+    std::unique_ptr<WorkBitmap> PlaceholderPicture();
     void TakeDesktopSnapshot();
     void ApplyDesktopSetting(int32_t index);
     void RotateDesktop(int32_t angle);
     void WarpDesktop();
     void BlurDesktop();
     void JvThreadTimer1Timer(TJvThreadTimer& sender);
-    // Starts decoding, off the main thread, the entry the next cycle tick will take.
+    // Starts decoding, off the main thread, the entry the next cycle tick will take; nothing
+    // while a change still waits for its picture.
     void PrepareNextPicture();
-    // How pictures are decoded (LoadPicture unless a test replaces it before the mode runs).
-    void setPictureLoader(PicturePreparer::Loader loader) { loader_ = std::move(loader); }
+    // The decodes under way (nullptr before the first); for tests and benchmarks that wait.
+    PicturePreparer* preparer() { return preparer_.get(); }
+    // Whether a change of picture waits for its decode.
+    bool pictureChangePending() const { return pendingChange_.has_value(); }
 
     // Form state, in declaration order.
     std::array<double, 360> Zooms{};
@@ -125,9 +142,10 @@ private:
     void doubleClick() override { ClickToClose(); }
     void mouseMove(unsigned shift, int x, int y) override { PaintBox1MouseMove(shift, x, y); }
     void closed() override;
-    // The picture prepared for list entry `name` if it is still what the file holds; nullptr
-    // when there is none to use (the caller then loads the file itself).
-    std::unique_ptr<WorkBitmap> takePrepared(const std::string& name);
+    // Gives `job` to the worker; false when no worker can be started.
+    bool startPreparing(PicturePreparer::Job job);
+    // Whether `job`'s file failed to load before, as it is now.
+    bool failedBefore(const PicturePreparer::Job& job) const;
     void dropPrepared();
     // Activates the refresh timer, unless it is active already, with its first tick at once.
     void startRefreshTimer();
@@ -140,9 +158,14 @@ private:
     SaverModule& module_;
     FormServices services_;
     PicturePreparer::Loader loader_;
-    std::unique_ptr<PicturePreparer> preparer_; // started with the first picture to prepare
-    bool frameShown_ = false;                   // a frame has been drawn into the window
+    bool frameShown_ = false;   // a frame has been drawn into the window
     bool builtinShown_ = false; // CopyBitmap holds the saver's own picture, not the desktop
+    std::unique_ptr<PicturePreparer> preparer_;     // started with the first picture to prepare
+    std::optional<PicturePreparer::Job> preparing_; // given to the worker, result not yet taken
+    // A change of picture waiting for its decode; true when it is a cycle's.
+    std::optional<bool> pendingChange_;
+    // Files that failed to load, with their stamp then: not decoded again until they change.
+    std::unordered_map<std::string, platform::FileStamp> failed_;
 };
 
 } // namespace tarnwick

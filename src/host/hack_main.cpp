@@ -7,6 +7,7 @@
 #include "host/quiet_start.h"
 #include "host/xscreensaver_list.h"
 #include "imaging/builtin_picture.h"
+#include "host/termination.h"
 #include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -55,51 +56,6 @@ void requestTermination() {
     QMetaObject::invokeMethod(
         qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
-
-// SIGTERM and SIGINT end the hack at once in every phase. Before the event loop runs (the folder
-// search, the store's parse, the first picture) nothing needs saving: the one write is the
-// first-run values, each replaced atomically. So the handler exits there. While the loop runs it
-// asks the loop to quit through a pipe, and a one-shot timer exits anyway should the main thread
-// be too busy to get there in time.
-namespace termination {
-
-std::atomic<bool> loopRunning{false};
-std::atomic<int> pipeWrite{-1};
-std::atomic<bool> haveDeadline{false};
-timer_t deadline{};
-constexpr long kGraceNs = 150'000'000;
-
-extern "C" void onTerminate(int) {
-    if (!loopRunning) _exit(0);
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = write(pipeWrite, &c, 1);
-    if (haveDeadline) {
-        itimerspec t{};
-        t.it_value.tv_nsec = kGraceNs;
-        timer_settime(deadline, 0, &t, nullptr);
-    }
-}
-
-extern "C" void onDeadline(int) {
-    _exit(0);
-}
-
-// The first thing the program does.
-void install() {
-    struct sigaction sa {};
-    sigemptyset(&sa.sa_mask);
-    sa.sa_handler = onDeadline;
-    sigaction(SIGALRM, &sa, nullptr);
-    sigevent ev{};
-    ev.sigev_notify = SIGEV_SIGNAL;
-    ev.sigev_signo = SIGALRM;
-    haveDeadline = timer_create(CLOCK_MONOTONIC, &ev, &deadline) == 0;
-    sa.sa_handler = onTerminate;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-}
-
-} // namespace termination
 
 // While the event loop runs, a signal reaches it through a pipe, the one thing a handler may
 // safely do.

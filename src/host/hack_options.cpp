@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <unordered_set>
 
 namespace tarnwick::hack {
 
@@ -59,11 +60,19 @@ std::string normalisedPath(std::string_view path) {
     return out;
 }
 
-void addUnique(std::vector<std::string>& names, const std::string& name) {
-    for (const auto& n : names)
-        if (equalsIgnoringCase(n, name)) return;
-    names.push_back(name);
-}
+// Names in the order first seen, each once whatever its letter case; linear in their number, as
+// a picture list may hold hundreds of thousands.
+class UniqueNames {
+public:
+    void add(const std::string& name) {
+        if (seen_.insert(upperAscii(name)).second) names_.push_back(name);
+    }
+    std::vector<std::string> take() { return std::move(names_); }
+
+private:
+    std::vector<std::string> names_;
+    std::unordered_set<std::string> seen_;
+};
 
 using Layer = RunOnlyRegistry::Layer;
 
@@ -87,7 +96,8 @@ public:
         return base_->queryValue(keyPath, name);
     }
     std::vector<std::string> subKeyNames(std::string_view path) const override {
-        std::vector<std::string> names = base_->subKeyNames(path);
+        UniqueNames names;
+        for (const auto& n : base_->subKeyNames(path)) names.add(n);
         const std::string k = normalisedPath(path);
         const std::string prefix = k.empty() ? "" : k + "\\";
         for (const Layer* layer : {&overrides_, &session_})
@@ -95,18 +105,18 @@ public:
                 if (norm.size() <= prefix.size() || norm.compare(0, prefix.size(), prefix) != 0 ||
                     norm.find('\\', prefix.size()) != std::string::npos)
                     continue;
-                addUnique(names, written.substr(written.rfind('\\') + 1));
+                names.add(written.substr(written.rfind('\\') + 1));
             }
-        return names;
+        return names.take();
     }
     std::vector<std::string> valueNames(std::string_view path) const override {
-        std::vector<std::string> names;
+        UniqueNames names;
         const std::string k = normalisedPath(path);
         for (const Layer* layer : {&overrides_, &session_})
             for (const auto& [key, entry] : layer->values)
-                if (key.first == k) addUnique(names, entry.first);
-        for (const auto& n : base_->valueNames(path)) addUnique(names, n);
-        return names;
+                if (key.first == k) names.add(entry.first);
+        for (const auto& n : base_->valueNames(path)) names.add(n);
+        return names.take();
     }
 
     bool createKey(std::string_view path) override {

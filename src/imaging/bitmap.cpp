@@ -53,6 +53,9 @@ WorkBitmap::Pixels takeSpare(size_t size) {
 WorkBitmap::Pixels allocatePixels(std::ptrdiff_t stride, int32_t height) {
     const size_t size = static_cast<size_t>(stride * height + kSpareBytes);
     if (size < kHugeFrom) {
+        // The pictures are small now: a large block kept for the next large one would stay
+        // unused, perhaps for the whole run.
+        if (stride * height > 0) ReleaseSparePixels();
         void* block = std::malloc(size);
         if (!block) throw std::bad_alloc();
         return WorkBitmap::Pixels(static_cast<uint8_t*>(block));
@@ -81,6 +84,11 @@ void WorkBitmap::FreePixels::operator()(uint8_t* p) const {
         spare.size = block;
     }
     std::free(older);
+}
+
+size_t SparePixelBytes() {
+    std::lock_guard lock(spare.mutex);
+    return spare.block ? spare.size : 0;
 }
 
 void ReleaseSparePixels() {

@@ -68,8 +68,10 @@ private:
 };
 
 // Frees the large block kept from the last freed bitmap, if any. For when no more pictures of that
-// size will come (the desktop, once transformed).
+// size will come (the desktop, once transformed). A small bitmap's allocation frees it too.
 void ReleaseSparePixels();
+// The size of the large block kept, 0 when there is none.
+size_t SparePixelBytes();
 
 // A new, empty (0 by 0) working bitmap.
 std::unique_ptr<WorkBitmap> NewWorkBitmap();

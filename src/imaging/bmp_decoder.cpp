@@ -403,11 +403,49 @@ void zeroLazily(uint8_t* p, size_t size) {
         std::memset(reinterpret_cast<uint8_t*>(first), 0, last - first);
 }
 
+// The run-length codes, read a chunk at a time: a stop is seen between two chunks, and a stream
+// of any length costs one chunk of memory.
+class CodeStream {
+public:
+    CodeStream(Source& source, uint64_t offset, const std::stop_token& stop)
+        : source_(source), offset_(offset), stop_(stop) {}
+    // The next `count` bytes (at most kMaxTake); a stream that ends before them is not valid.
+    const uint8_t* next(size_t count) {
+        if (count > end_ - pos_) refill(count);
+        const uint8_t* p = buffer_.data() + pos_;
+        pos_ += count;
+        return p;
+    }
+    static constexpr size_t kMaxTake = 256; // the longest literal run with its padding
+
+private:
+    static constexpr size_t kChunk = 64 << 10;
+
+    void refill(size_t count) {
+        throwIfStopped(stop_);
+        const size_t rest = end_ - pos_;
+        std::memmove(buffer_.data(), buffer_.data() + pos_, rest);
+        const uint64_t left = source_.size() - offset_;
+        const size_t add = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
+        if (rest + add < count) invalid(); // the data ended before the end-of-bitmap code
+        uint8_t* const into[] = {buffer_.data() + rest};
+        source_.rowsInto(offset_, add, into);
+        offset_ += add;
+        pos_ = 0;
+        end_ = rest + add;
+    }
+
+    Source& source_;
+    uint64_t offset_;
+    const std::stop_token& stop_;
+    std::array<uint8_t, kChunk + kMaxTake> buffer_;
+    size_t pos_ = 0;
+    size_t end_ = 0;
+};
+
 void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitmap& out,
                const std::stop_token& stop) {
-    Scratch scratch;
-    const uint64_t length = source.size() - h.pixelStart;
-    const Bytes in({source.bytes(h.pixelStart, length, scratch), length});
+    auto in = std::make_unique<CodeStream>(source, h.pixelStart, stop);
     out.resizeForOverwrite(h.width, h.height);
     const bool rle8 = h.compression == kRle8;
     const int64_t w = h.width;
@@ -432,11 +470,9 @@ void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitm
     auto put = [&](int64_t px, unsigned index) {
         if (px < w) putIndex(row(y) + 3 * px, palette, index);
     };
-    size_t pos = 0;
     for (uint32_t codes = 1; y < height; ++codes) {
         if (codes % 4096 == 0) throwIfStopped(stop); // rows of codes that draw nothing
-        const uint8_t* code = in.at(pos, 2);         // the data ended before the end-of-bitmap code
-        pos += 2;
+        const uint8_t* code = in->next(2);
         const unsigned count = code[0];
         const unsigned value = code[1];
         if (count > 0) {
@@ -451,14 +487,13 @@ void decodeRle(Source& source, const Header& h, const Palette& palette, WorkBitm
         } else if (value == 1) {
             break;
         } else if (value == 2) {
-            const uint8_t* delta = in.at(pos, 2);
-            pos += 2;
+            const uint8_t* delta = in->next(2);
             x += delta[0];
             y += delta[1];
         } else {
             const size_t bytes = rle8 ? value : (value + 1) / 2;
-            const uint8_t* literal = in.at(pos, bytes);
-            pos += (bytes + 1) & ~size_t{1}; // literal runs end on a 16-bit boundary
+            // Literal runs end on a 16-bit boundary.
+            const uint8_t* literal = in->next((bytes + 1) & ~size_t{1});
             clearThrough(y);
             const int64_t end = std::min<int64_t>(x + value, w);
             for (int64_t i = 0; x + i < end; ++i)

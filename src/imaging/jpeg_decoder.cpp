@@ -31,12 +31,16 @@ const char* const kAddonMessages[] = {"Too many scans", "Cancelled"};
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
-    uint64_t inputSize;
+    uint64_t inputSize;        // bytes in memory, or
+    const uint64_t* delivered; // what the file source has handed over so far
 };
 
 struct ProgressManager {
     jpeg_progress_mgr pub;
     int maxScans;
+    int64_t maxScanBlocks;
+    int64_t scanBlocks; // 8x8 blocks of the scans seen so far
+    int lastScan;
     std::stop_token stop;
 };
 
@@ -46,7 +50,9 @@ struct FileSourceManager {
     jpeg_source_mgr pub;
     int fd;
     bool started;
+    uint64_t delivered;
     std::unique_ptr<uint8_t[]> buffer;
+    const std::stop_token* stop;
 };
 
 void errorExit(j_common_ptr cinfo) {
@@ -75,18 +81,29 @@ void watchWarnings(j_common_ptr cinfo, int level) {
     if (d->comp_info == nullptr) return;
     uint64_t blocks = 0;
     for (int i = 0; i < d->num_components; ++i) blocks += blocksOf(d->comp_info[i]);
-    if (reinterpret_cast<ErrorManager*>(cinfo->err)->inputSize < blocks)
+    // What was consumed, not the file's size: padding after the end marker holds no picture.
+    const auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    const uint64_t handed = errors->delivered ? *errors->delivered : errors->inputSize;
+    if (handed - std::min<uint64_t>(handed, d->src->bytes_in_buffer) < blocks)
         cinfo->err->error_exit(cinfo);
 }
 
 void watchProgress(j_common_ptr cinfo) {
     if (!cinfo->is_decompressor) return;
-    const auto* progress = reinterpret_cast<ProgressManager*>(cinfo->progress);
+    auto* progress = reinterpret_cast<ProgressManager*>(cinfo->progress);
     if (progress->stop.stop_requested()) {
         cinfo->err->msg_code = kJpegCancelled;
         cinfo->err->error_exit(cinfo);
     }
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > progress->maxScans) {
+    const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number != progress->lastScan) {
+        // A new scan: its blocks are what decoding it costs, whatever the file's size.
+        progress->lastScan = d->input_scan_number;
+        for (int i = 0; i < d->comps_in_scan; ++i)
+            if (d->cur_comp_info[i]) progress->scanBlocks += blocksOf(*d->cur_comp_info[i]);
+    }
+    if (d->input_scan_number > progress->maxScans ||
+        progress->scanBlocks > progress->maxScanBlocks) {
         cinfo->err->msg_code = kJpegTooManyScans;
         cinfo->err->error_exit(cinfo);
     }
@@ -99,6 +116,11 @@ void termSource(j_decompress_ptr) {}
 
 boolean fillInput(j_decompress_ptr cinfo) {
     auto* src = reinterpret_cast<FileSourceManager*>(cinfo->src);
+    // The header's markers are read before any progress report: a stop is seen here too.
+    if (src->stop->stop_requested()) {
+        cinfo->err->msg_code = kJpegCancelled;
+        cinfo->err->error_exit(reinterpret_cast<j_common_ptr>(cinfo));
+    }
     ssize_t got = 0;
     do got = ::read(src->fd, src->buffer.get(), kReadChunk);
     while (got < 0 && errno == EINTR);
@@ -112,6 +134,7 @@ boolean fillInput(j_decompress_ptr cinfo) {
         got = 2;
     }
     src->started = true;
+    src->delivered += static_cast<uint64_t>(got);
     src->pub.next_input_byte = src->buffer.get();
     src->pub.bytes_in_buffer = static_cast<size_t>(got);
     return TRUE;
@@ -178,6 +201,7 @@ int decodeInto(Session& s, const Input& input, WorkBitmap* out, int64_t maxPixel
     s.errors.pub.first_addon_message = kJpegTooManyScans;
     s.errors.pub.last_addon_message = kJpegCancelled;
     s.errors.inputSize = input.size;
+    s.errors.delivered = input.fd >= 0 ? &s.file.delivered : nullptr;
     if (setjmp(s.errors.jump)) return s.errors.pub.msg_code;
 
     jpeg_create_decompress(&s.cinfo);
@@ -185,6 +209,7 @@ int decodeInto(Session& s, const Input& input, WorkBitmap* out, int64_t maxPixel
     s.cinfo.progress = &s.progress.pub;
     if (input.fd >= 0) {
         s.file.fd = input.fd;
+        s.file.stop = &s.progress.stop;
         s.file.buffer = std::make_unique_for_overwrite<uint8_t[]>(kReadChunk);
         s.file.pub.init_source = initSource;
         s.file.pub.fill_input_buffer = fillInput;
@@ -215,6 +240,12 @@ int decodeInto(Session& s, const Input& input, WorkBitmap* out, int64_t maxPixel
 
     const bool cmyk = s.cinfo.jpeg_color_space == JCS_CMYK || s.cinfo.jpeg_color_space == JCS_YCCK;
     s.cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    // The library may use what the pixels leave of the limit; its buffers for a whole picture
+    // (all coefficients of a progressive file) are then refused before they are allocated.
+    const int64_t pixelBytes =
+        WorkBitmap::strideFor(static_cast<int32_t>(s.cinfo.image_width)) * s.cinfo.image_height;
+    if (pixelBytes >= kJpegMemoryLimit) return JERR_NO_BACKING_STORE;
+    s.cinfo.mem->max_memory_to_use = static_cast<long>(kJpegMemoryLimit - pixelBytes);
     jpeg_start_decompress(&s.cinfo);
 
     const JDIMENSION width = s.cinfo.output_width;
@@ -242,11 +273,12 @@ int decodeInto(Session& s, const Input& input, WorkBitmap* out, int64_t maxPixel
 }
 
 std::unique_ptr<WorkBitmap> decode(const Input& input, int64_t maxPixels, int maxScans,
-                                   std::stop_token stop) {
+                                   int64_t maxScanBlocks, std::stop_token stop) {
     throwIfStopped(stop);
     auto bitmap = NewWorkBitmap();
     Session session;
     session.progress.maxScans = maxScans;
+    session.progress.maxScanBlocks = maxScanBlocks;
     session.progress.stop = std::move(stop);
     const int code = decodeInto(session, input, bitmap.get(), maxPixels);
     if (code == kJpegCancelled) throw PictureLoadCancelled();
@@ -259,18 +291,19 @@ std::unique_ptr<WorkBitmap> decode(const Input& input, int64_t maxPixels, int ma
 } // namespace
 
 std::unique_ptr<WorkBitmap> DecodeJpeg(std::span<const uint8_t> data, int64_t maxPixels,
-                                       int maxScans, std::stop_token stop) {
-    return decode({data, -1, data.size()}, maxPixels, maxScans, std::move(stop));
+                                       int maxScans, std::stop_token stop, int64_t maxScanBlocks) {
+    return decode({data, -1, data.size()}, maxPixels, maxScans, maxScanBlocks, std::move(stop));
 }
 
 std::unique_ptr<WorkBitmap> ReadJpeg(int fd, uint64_t fileSize, int64_t maxPixels, int maxScans,
-                                     std::stop_token stop) {
-    return decode({{}, fd, fileSize}, maxPixels, maxScans, std::move(stop));
+                                     std::stop_token stop, int64_t maxScanBlocks) {
+    return decode({{}, fd, fileSize}, maxPixels, maxScans, maxScanBlocks, std::move(stop));
 }
 
 JpegPlan PlanJpeg(std::span<const uint8_t> data, int64_t maxPixels) {
     Session session;
     session.progress.maxScans = kDefaultMaxJpegScans;
+    session.progress.maxScanBlocks = kDefaultMaxJpegScanBlocks;
     if (const int code = decodeInto(session, {data, -1, data.size()}, nullptr, maxPixels);
         code != kDecoded)
         throw Error(format("JPEG error #%d", code));

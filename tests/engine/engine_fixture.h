@@ -7,6 +7,7 @@
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -96,16 +97,30 @@ struct EngineWorld {
     // Creates the form as the program entry does; the mode runs inside.
     TForm1& start(std::vector<std::string> args) {
         module.startUp(args);
-        FormServices services{platform, window, args, [this] { ++terminations; },
+        FormServices services{platform,
+                              window,
+                              args,
+                              [this] { ++terminations; },
                               [this] {
                                   ++dialogsShown;
                                   if (onDialog) onDialog();
-                              }};
+                              },
+                              loader};
         form = std::make_unique<TForm1>(module, std::move(services));
         return *form;
     }
 
+    // Lets the change of picture under way land as the refresh ticks would, once its decode
+    // has finished (a rewritten file is read again first).
+    void settle() {
+        for (int i = 0; i < 10 && form->pictureChangePending(); ++i) {
+            if (!form->preparer()->waitUntilDone(std::chrono::seconds(10))) break;
+            form->TakePreparedPicture();
+        }
+    }
+
     TempDir dir;
+    PicturePreparer::Loader loader; // how the form decodes pictures; LoadPicture when empty
     fakes::CallLog log;
     fakes::FakeFormWindow window{&log};
     fakes::FakeWindowSystem windows{&log};

@@ -217,6 +217,7 @@ TEST(ReadRegistry, PictureModeLoadsTheFirstListedFile) {
     TForm1& form = world.start({"/s"});
     EXPECT_FALSE(form.UseDesktop);
     EXPECT_EQ(world.screen.captures, 0);
+    world.settle(); // decoded off the main thread
     EXPECT_EQ(pictureSize(world), (Size{40, 30}));
 }
 

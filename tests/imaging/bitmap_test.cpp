@@ -132,6 +132,13 @@ TEST(WorkBitmapTest, TheNextLargePictureTakesTheLastFreedBlock) {
     WorkBitmap small;
     small.resizeForOverwrite(1500, 1000);
     EXPECT_NE(small.data(), big);
+
+    // Small pictures after a large one: the block kept for another large one goes.
+    small = WorkBitmap();
+    EXPECT_GT(SparePixelBytes(), 0u);
+    WorkBitmap tiny;
+    tiny.resizeForOverwrite(100, 100);
+    EXPECT_EQ(SparePixelBytes(), 0u);
     ReleaseSparePixels();
 }
 

@@ -15,9 +15,10 @@ namespace {
 using namespace tarnwick::testing;
 
 std::string errorOf(const std::vector<uint8_t>& file, int64_t maxPixels = kMaxBitmapPixels,
-                    int maxScans = kDefaultMaxJpegScans) {
+                    int maxScans = kDefaultMaxJpegScans,
+                    int64_t maxScanBlocks = kDefaultMaxJpegScanBlocks) {
     try {
-        DecodeJpeg(file, maxPixels, maxScans);
+        DecodeJpeg(file, maxPixels, maxScans, {}, maxScanBlocks);
     } catch (const Error& e) {
         return e.what();
     }
@@ -150,6 +151,14 @@ TEST(JpegDecoderTest, LimitsRefuseHugeAndManyScanFiles) {
     EXPECT_EQ(errorOf(progressive, kMaxBitmapPixels, 3),
               format("JPEG error #%d", kJpegTooManyScans));
     EXPECT_EQ(errorOf(progressive), "(decoded)");
+    // What the scans cover counts as well: this file's ten scans pass over its 24 blocks (4:2:0)
+    // more than five times, and fewer than ten; a baseline file's one scan passes once.
+    const int64_t blocks = 16 + 4 + 4;
+    EXPECT_EQ(errorOf(progressive, kMaxBitmapPixels, 500, 5 * blocks),
+              format("JPEG error #%d", kJpegTooManyScans));
+    EXPECT_EQ(errorOf(progressive, kMaxBitmapPixels, 500, 10 * blocks), "(decoded)");
+    const auto baseline = writeJpeg(photoLikeBitmap(32, 32, 1), {});
+    EXPECT_EQ(errorOf(baseline, kMaxBitmapPixels, 500, blocks), "(decoded)");
 }
 
 // A small file claiming a huge picture fails instead of becoming a huge grey picture, without

@@ -9,11 +9,42 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
+
+// Every read of this test program passes through here, so a test can stop a load once a given
+// number of bytes has been read, and count what is read after that.
+namespace read_watch {
+std::atomic<int64_t> bytes{0};
+std::atomic<int64_t> stopAt{-1};
+std::stop_source* stop = nullptr;
+
+void count(ssize_t got) {
+    if (got <= 0 || stopAt < 0) return;
+    if ((bytes += got) >= stopAt && stop) stop->request_stop();
+}
+} // namespace read_watch
+
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+    static const auto real =
+        reinterpret_cast<ssize_t (*)(int, void*, size_t)>(dlsym(RTLD_NEXT, "read"));
+    const ssize_t got = real(fd, buffer, size);
+    read_watch::count(got);
+    return got;
+}
+
+extern "C" ssize_t preadv(int fd, const iovec* parts, int count, off_t offset) {
+    static const auto real =
+        reinterpret_cast<ssize_t (*)(int, const iovec*, int, off_t)>(dlsym(RTLD_NEXT, "preadv"));
+    const ssize_t got = real(fd, parts, count, offset);
+    read_watch::count(got);
+    return got;
+}
 
 namespace tarnwick {
 namespace {
@@ -197,6 +228,49 @@ TEST(PictureLoaderTest, AStopEndsTheLoadWithPictureLoadCancelled) {
         EXPECT_TRUE(cancelled) << name;
         // The loader keeps nothing between loads: a later one without a stop succeeds.
         EXPECT_EQ(LoadPicture(dir.path(name))->height(), 2000) << name;
+    }
+}
+
+// Long files stop within a chunk: a 64 MB run-length stream, and 64 MB of JPEG comments before
+// the frame (read while the header is parsed).
+TEST(PictureLoaderTest, AStopReadsAtMostAChunkMore) {
+    TempDir dir;
+    const int32_t rows = 1024;
+    // Runs reaching past the right edge draw nothing and cost nothing but reading.
+    std::vector<uint8_t> row(2 * 32767, 255);
+    for (size_t i = 1; i < row.size(); i += 2) row[i] = 1;
+    row.insert(row.end(), {0, 0});
+    std::vector<uint8_t> codes;
+    codes.reserve(row.size() * rows + 2);
+    for (int32_t y = 0; y < rows; ++y) codes.insert(codes.end(), row.begin(), row.end());
+    codes.insert(codes.end(), {0, 1});
+    std::vector<uint8_t> rle =
+        writeBmp(IndexedPicture{16, rows, std::vector<uint8_t>(16 * rows), {{1, 2, 3}, {4, 5, 6}}},
+                 {8, BmpHeader::Info, BmpCompression::Rle8, false, {}});
+    const size_t pixelStart = rle[10] | rle[11] << 8;
+    rle.resize(pixelStart);
+    rle.insert(rle.end(), codes.begin(), codes.end());
+    writeFile(dir.path("long.bmp"), rle);
+
+    const std::vector<uint8_t> small =
+        writeJpeg(photoLikeBitmap(64, 64, 1), {JpegFormat::YCbCr420, 90, false, 0});
+    std::vector<uint8_t> commented(small.begin(), small.begin() + 2);
+    std::vector<uint8_t> comment{0xFF, 0xFE, 0xFF, 0xFF};
+    comment.resize(2 + 0xFFFF, 'c');
+    for (int i = 0; i < 1024; ++i)
+        commented.insert(commented.end(), comment.begin(), comment.end());
+    commented.insert(commented.end(), small.begin() + 2, small.end());
+    writeFile(dir.path("long.jpg"), commented);
+
+    for (const char* name : {"long.bmp", "long.jpg"}) {
+        std::stop_source stop;
+        read_watch::stop = &stop;
+        read_watch::bytes = 0;
+        read_watch::stopAt = 100000;
+        EXPECT_THROW(LoadPicture(dir.path(name), stop.get_token()), PictureLoadCancelled) << name;
+        read_watch::stopAt = -1;
+        read_watch::stop = nullptr;
+        EXPECT_LT(read_watch::bytes - 100000, 1 << 20) << name;
     }
 }
 

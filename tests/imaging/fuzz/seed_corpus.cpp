@@ -116,8 +116,18 @@ std::vector<Seed> hostileSeeds() {
                         {8, BmpHeader::Info, BmpCompression::Rle8, false, {}});
     rle.resize(rle.size() - 2);
     const auto rgb = writeBmp(small, {24, BmpHeader::Info, BmpCompression::Rgb, false, {}});
+    // Zeros after the end marker: a file of more bytes than the picture has blocks, with a
+    // picture of 16x16 in it.
+    auto padded = claimJpegSize(writeJpeg(small, {}), 4000, 4000);
+    padded.resize(padded.size() + 400000);
+    // Arithmetic coding fills the rest of a flat picture in without a warning: a legitimate
+    // 16384x16384 file whose coefficients alone would take 1.5 GiB.
+    const auto flat = filledBitmap(16, 16, {90, 120, 150});
     return {
         {"jpeg-baseline-16000", claimJpegSize(writeJpeg(small, {}), 16000, 16000)},
+        {"jpeg-baseline-4000-padded", padded},
+        {"jpeg-arithmetic-progressive-444-16384",
+         claimJpegSize(writeJpeg(flat, {JpegFormat::YCbCr444, 90, true, 0, true}), 16384, 16384)},
         {"jpeg-progressive-16000",
          claimJpegSize(writeJpeg(small, {JpegFormat::YCbCr420, 90, true, 0}), 16000, 16000)},
         {"jpeg-cmyk-65535",

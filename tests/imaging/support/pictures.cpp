@@ -377,6 +377,7 @@ std::vector<uint8_t> writeJpeg(const WorkBitmap& picture, const JpegFormat& f) {
         c.comp_info[0].v_samp_factor = 1;
     }
     if (f.progressive) jpeg_simple_progression(&c);
+    c.arith_code = f.arithmetic;
     c.restart_in_rows = f.restartRows;
     jpeg_start_compress(&c, TRUE);
     std::vector<uint8_t> row(size_t(picture.width()) * 4);
@@ -534,9 +535,10 @@ int64_t peakMemoryGrowth(const std::function<void()>& work) {
 }
 
 std::vector<uint8_t> claimJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height) {
-    // SOF0 or SOF2: FF C0/C2, length, precision, height, width.
+    // SOF0, SOF2, SOF9 or SOF10: FF C0/C2/C9/CA, length, precision, height, width.
     for (size_t i = 0; i + 9 < file.size(); ++i)
-        if (file[i] == 0xFF && (file[i + 1] == 0xC0 || file[i + 1] == 0xC2)) {
+        if (file[i] == 0xFF && (file[i + 1] == 0xC0 || file[i + 1] == 0xC2 || file[i + 1] == 0xC9 ||
+                                file[i + 1] == 0xCA)) {
             file[i + 5] = uint8_t(height >> 8);
             file[i + 6] = uint8_t(height);
             file[i + 7] = uint8_t(width >> 8);

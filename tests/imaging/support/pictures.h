@@ -60,6 +60,7 @@ struct JpegFormat {
     int quality = 90;
     bool progressive = false;
     int restartRows = 0;
+    bool arithmetic = false;
 };
 std::vector<uint8_t> writeJpeg(const WorkBitmap& picture, const JpegFormat& format);
 // CMYK ink for a colour, stored as the format expects (inverted in Adobe's files).
@@ -118,7 +119,8 @@ std::vector<uint8_t> exifSegment(uint16_t orientation, bool bigEndian = false, u
 // `file` with an APP1 segment of `body` right after its start marker, as cameras write it.
 std::vector<uint8_t> withApp1(std::vector<uint8_t> file, const std::vector<uint8_t>& body);
 
-// A JPEG file whose frame header (baseline or progressive) is rewritten to claim another size.
+// A JPEG file whose frame header (baseline or progressive, Huffman or arithmetic coded) is
+// rewritten to claim another size.
 std::vector<uint8_t> claimJpegSize(std::vector<uint8_t> file, uint16_t width, uint16_t height);
 
 // ImageMagick's own binary, or empty when it is not installed.
