@@ -105,6 +105,7 @@ struct EngineWorld {
                                   ++dialogsShown;
                                   if (onDialog) onDialog();
                               },
+                              PictureFormats::BmpJpeg,
                               loader};
         form = std::make_unique<TForm1>(module, std::move(services));
         return *form;
