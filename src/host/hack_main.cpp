@@ -359,7 +359,8 @@ int main(int argc, char** argv) {
         hack::FpsOverlay overlay(window);
         platform::FormWindow& drawn = options.fps ? static_cast<platform::FormWindow&>(overlay)
                                                   : static_cast<platform::FormWindow&>(window);
-        FormServices services{platform, drawn, args, requestTermination, [] {}};
+        // No notices: the hack never writes the store, so a first run is never stored.
+        FormServices services{platform, drawn, args, requestTermination, [] {}, {}};
         TForm1 form(module, services);
         if (!window.visible()) window.show();
         const int rc = signalPipe.exec(app);

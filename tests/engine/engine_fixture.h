@@ -89,11 +89,15 @@ struct EngineWorld {
     // Creates the form as the program entry does; the mode runs inside.
     TForm1& start(std::vector<std::string> args) {
         module.startUp(args);
-        FormServices services{platform, window, args, [this] { ++terminations; },
+        FormServices services{platform,
+                              window,
+                              args,
+                              [this] { ++terminations; },
                               [this] {
                                   ++dialogsShown;
                                   if (onDialog) onDialog();
-                              }};
+                              },
+                              [this](const std::string& text) { notices.push_back(text); }};
         form = std::make_unique<TForm1>(module, std::move(services));
         return *form;
     }
@@ -114,7 +118,8 @@ struct EngineWorld {
     std::unique_ptr<TForm1> form;
     int terminations = 0;
     int dialogsShown = 0;
-    std::function<void()> onDialog; // the dialog's work, when a test needs one
+    std::vector<std::string> notices; // what the program would print on stderr
+    std::function<void()> onDialog;   // the dialog's work, when a test needs one
 };
 
 } // namespace tarnwick::testing_support
