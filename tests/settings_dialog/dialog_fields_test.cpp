@@ -26,6 +26,7 @@ TEST_F(DialogTest, ZoomFieldTakesOnlyTheRangeFromOneHundredthToOne) {
         {"1.0001", true, "0.5"}, {"-0.5", true, "0.5"},       {"abc", true, "0.5"},
         {"0,7", true, "0.5"},    {"", true, "0.5"},           {"0.01", false, "0.01"},
         {"1", false, "1"},       {" 0.25 ", false, " 0.25 "}, {"0.75", false, "0.75"},
+        {"nan", true, "0.5"},    {"inf", true, "0.5"},        {"-inf", true, "0.5"},
     };
     TfrmConfig& d = show();
     for (const ZoomCase& c : cases) {

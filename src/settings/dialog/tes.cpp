@@ -465,7 +465,8 @@ void TfrmConfig::fEditEnter() {
 void TfrmConfig::fEditExit() {
     inFEdit_ = false;
     const double value = fEditValue();
-    if (value > 1.0 || value < 0.01) {
+    // Written so that NaN (which the locale parses from "nan") is out of range too.
+    if (!(value >= 0.01 && value <= 1.0)) {
         services_.beep();
         setFEditValue(LastValidZoom);
     } else {
