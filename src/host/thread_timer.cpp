@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -13,7 +14,7 @@
 namespace tarnwick {
 
 // TJvThreadTimerClass: the state shared by the timer, its thread and a tick on its way to the
-// main thread (which may outlive both: a posted call is dropped only with the event queue).
+// main thread (which may outlive both).
 //
 // The hand-over never blocks on the main thread: the worker posts the tick and waits on its own
 // condition, which the timer's destruction also ends. So destruction can always join the thread
@@ -52,6 +53,29 @@ void TJvThreadTimer::Worker::tick() {
     wake.notify_all();
 }
 
+namespace {
+
+// Ticks handed over and not yet run. They pass through this list, under a mutex of ours, rather
+// than inside the posted call: Qt's queue synchronises in ways ThreadSanitizer cannot see, and
+// the tests run under it.
+std::mutex gHandOverMutex;
+std::deque<std::shared_ptr<TJvThreadTimer::Worker>> gHandedOver;
+
+// One posted call per tick, each running the oldest: a tick that runs a modal loop must not hold
+// back another timer's tick handed over at the same time.
+void runHandedOverTick() {
+    std::shared_ptr<TJvThreadTimer::Worker> worker;
+    {
+        std::lock_guard lock(gHandOverMutex);
+        if (gHandedOver.empty()) return;
+        worker = std::move(gHandedOver.front());
+        gHandedOver.pop_front();
+    }
+    worker->tick();
+}
+
+} // namespace
+
 void TJvThreadTimer::Worker::run() {
     using Clock = std::chrono::steady_clock;
     std::unique_lock lock(mutex);
@@ -71,8 +95,14 @@ void TJvThreadTimer::Worker::run() {
         }
         tickDone = false;
         lock.unlock();
-        QMetaObject::invokeMethod(
-            app, [self = shared_from_this()] { self->tick(); }, Qt::QueuedConnection);
+        {
+            // Posted under the mutex, which the call takes first: all that posting wrote is
+            // then seen to come before the call runs.
+            std::lock_guard handOver(gHandOverMutex);
+            gHandedOver.push_back(shared_from_this());
+            QMetaObject::invokeMethod(
+                app, [] { runHandedOverTick(); }, Qt::QueuedConnection);
+        }
         lock.lock();
         // The next sleep starts only when the tick has finished.
         wake.wait(lock, [&] { return tickDone || terminated; });
