@@ -47,8 +47,9 @@ TEST(CpuFeaturesTest, FallbacksTurnOffWhatTheyName) {
     EXPECT_TRUE(same(withFallbacks(all, "ssse3"), CpuFeatures{false, true, true}));
     EXPECT_TRUE(same(withFallbacks(all, ""), all));
     EXPECT_THROW(withFallbacks(all, "avx2,sse3"), std::invalid_argument);
-    if (const char* asked = std::getenv("TARNWICK_CPU_FALLBACKS"))
+    if (const char* asked = std::getenv("TARNWICK_CPU_FALLBACKS")) {
         EXPECT_TRUE(same(cpuFeatures(), withFallbacks(cpuFeatures(), asked))) << asked;
+    }
 }
 
 TEST(ClampTest, ByteAndIntBounds) {
