@@ -100,7 +100,7 @@ struct Run {
             platform::Platform{*windows, *saverState, screen, sound, passwords, registry, files});
     }
     FormServices services() {
-        return FormServices{*platform, window, {"/s"}, [] { QCoreApplication::exit(0); }, {}};
+        return FormServices{*platform, window, {"/s"}, [] { QCoreApplication::exit(0); }, {}, {}};
     }
 };
 

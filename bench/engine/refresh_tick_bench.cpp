@@ -41,7 +41,7 @@ void refreshTick(benchmark::State& state) {
     platform::Platform platform{windows, saverState, screen, sound, passwords, registry, files};
     SaverModule module;
     module.startUp({"/p"});
-    TForm1 form(module, FormServices{platform, window, {"/p"}, [] {}, {}});
+    TForm1 form(module, FormServices{platform, window, {"/p"}, [] {}, {}, {}});
     form.JvThreadTimer2->setActive(false);
 
     module.CopyBitmap = NewWorkBitmap();

@@ -97,7 +97,7 @@ struct X11SaverRig {
           saverState(platform::createSystemSaverState()), registry(storePath) {}
 
     FormServices services(std::vector<std::string> args) {
-        return FormServices{platform, window, std::move(args), [] {}, {}};
+        return FormServices{platform, window, std::move(args), [] {}, {}, {}};
     }
 
     std::unique_ptr<platform::FormWindow> real;

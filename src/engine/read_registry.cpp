@@ -7,6 +7,7 @@
 #include "settings/settings_names.h"
 #include "settings/text_forms.h"
 
+#include <exception>
 #include <string>
 
 namespace tarnwick {
@@ -26,6 +27,16 @@ int32_t readInt(RegistryAccess& reg, const char* name, int32_t fallback) {
 
 bool readBool(RegistryAccess& reg, const char* name, const char* fallback) {
     return upperAscii(reg.readString(name, fallback)) == "TRUE";
+}
+
+// The store's own error at the bottom of a nested failure: it names the file and the reason.
+std::string innermostReason(const std::exception& e) {
+    try {
+        std::rethrow_if_nested(e);
+    } catch (const std::exception& cause) {
+        return innermostReason(cause);
+    }
+    return e.what();
 }
 
 } // namespace
@@ -97,8 +108,13 @@ void TForm1::Read_Registry() {
         update.commit();
     } catch (const platform::RegistryError&) {
         throw; // a store that cannot be read is reported, never run over
-    } catch (const Error&) {
-        // The store cannot be written (a read-only folder, a full disk): run with the same values.
+    } catch (const Error& e) {
+        // The store cannot be written (a read-only folder, a full disk): run with the same values,
+        // and say once why they will be asked for again next time.
+        if (services_.notice && !module_.firstRunFailureTold) {
+            module_.firstRunFailureTold = true;
+            services_.notice("the settings could not be stored: " + innermostReason(e));
+        }
     }
     PlaySounds = false;
     MaxZoom = 0.75;

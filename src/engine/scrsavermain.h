@@ -29,6 +29,7 @@ struct SaverModule {
     bool ConfigDone = false;
     bool Synced = false;
     std::string launchArgument; // the first command-line argument, upper-cased
+    bool firstRunFailureTold = false;
     Random random;
 
     // Module start-up: a new empty picture, phase 0, generator seeded from the clock.
@@ -43,6 +44,8 @@ struct FormServices {
     std::function<void()> requestTermination; // posts a quit request to the message loop
     // Shows a new settings dialog modally and frees it (configuration mode).
     std::function<void()> showSettingsDialog;
+    // Tells the user something that does not stop the run (on stderr); may be empty.
+    std::function<void(const std::string&)> notice;
     // The picture files the form reads (the hack's folders also hold PNG and WebP).
     PictureFormats pictureFormats = PictureFormats::BmpJpeg;
     // How pictures are decoded, on the preparing worker; LoadPicture when empty.

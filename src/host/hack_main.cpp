@@ -37,6 +37,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <string>
@@ -141,14 +142,20 @@ private:
     bool embedded_ = false;
 };
 
-// The pictures of `folder` and its subfolders; nullopt when it cannot be searched.
+// The pictures of `folder` and its subfolders; nullopt when it cannot be searched. A subfolder
+// that cannot be read is passed over (and named when `verbose`): the rest is still worth showing.
 std::optional<std::vector<std::string>> picturesIn(platform::FileSystem& files,
-                                                   const std::string& folder) {
+                                                   const std::string& folder, bool verbose) {
     std::vector<std::string> pictures;
     TJvSearchFiles search(files);
     search.rootDirectory = folder;
     search.masks = kHackPictureMasks;
     search.onFindFile = [&](const std::string& name) { pictures.push_back(name); };
+    search.onSkippedFolder = [verbose](const std::string& skipped, int err) {
+        if (verbose)
+            std::fprintf(stderr, "%s: skipped the folder \"%s\": %s\n", kProgram, skipped.c_str(),
+                         err ? std::strerror(err) : "cannot read it");
+    };
     if (!files.folderExists(folder) || !search.Search()) return std::nullopt;
     return pictures;
 }
@@ -182,7 +189,7 @@ void followImagePrefs(platform::Registry& store, platform::FileSystem& files,
     std::optional<std::vector<std::string>> folder;
     if (!prefs.grabDesktopImages && stored.desktop && !stored.hasPictures &&
         prefs.chooseRandomImages && !prefs.imageDirectory.empty())
-        folder = picturesIn(files, prefs.imageDirectory);
+        folder = picturesIn(files, prefs.imageDirectory, verbose);
     const auto source = hack::chooseImageSource(prefs, stored.desktop, stored.hasPictures,
                                                 folder && !folder->empty());
     const std::string section = std::string(kSaverSettingsKey) + "\\" + kSettingsSection;
@@ -266,7 +273,7 @@ int main(int argc, char** argv) {
     overrides[section] = hack::sectionOverrides(options);
     if (options.display) setenv("DISPLAY", options.display->c_str(), 1);
     if (options.images) {
-        const auto found = picturesIn(files, *options.images);
+        const auto found = picturesIn(files, *options.images, options.verbose);
         if (!found)
             return badUsage(
                 format("-images: cannot search the folder \"%s\"", options.images->c_str()));
@@ -374,8 +381,9 @@ int main(int argc, char** argv) {
         hack::FpsOverlay overlay(window);
         platform::FormWindow& drawn = options.fps ? static_cast<platform::FormWindow&>(overlay)
                                                   : static_cast<platform::FormWindow&>(window);
-        FormServices services{platform,           drawn, args,
-                              requestTermination, [] {}, PictureFormats::WithPngWebp};
+        // No notices: the hack never writes the store, so a first run is never stored.
+        FormServices services{platform, drawn, args, requestTermination, [] {}, {},
+                              PictureFormats::WithPngWebp};
         TForm1 form(module, services);
         if (own) own->show();
         if (!window.visible()) window.show();

@@ -161,8 +161,13 @@ int main(int argc, char** argv) {
         platform::PosixFileSystem files;
         platform::Platform platform{
             *windows, *saverState, *screen, sound, passwords, runOnly ? *runOnly : registry, files};
-        FormServices services{platform, *formWindow, args, requestTermination,
-                              [&] { showSettingsDialogModal(platform, executable); }};
+        FormServices services{
+            platform,
+            *formWindow,
+            args,
+            requestTermination,
+            [&] { showSettingsDialogModal(platform, executable); },
+            [](const std::string& text) { std::fprintf(stderr, "tarnwick: %s\n", text.c_str()); }};
         TForm1 form(module, services);
         // The start-up instance stays hidden and never touches the store.
         TfrmConfig hiddenConfig(platform, executable);

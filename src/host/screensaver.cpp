@@ -98,16 +98,19 @@ void TScreenSaver::InstallHook() {
     if (hook_) return;
     env_.form.handle();
     savedProc_ = env_.form.windowProc();
-    hook_ = [this](uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-        return hookProc(msg, wParam, lParam);
+    // The hook holds its own copy of the procedure it wraps and nothing of this object: a window
+    // left with it (one whose procedure cannot be put back) never calls into a destroyed saver.
+    hook_ = [saved = savedProc_](uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+        return hookProc(saved, msg, wParam, lParam);
     };
     env_.form.setWindowProc(hook_);
 }
 
-intptr_t TScreenSaver::hookProc(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+intptr_t TScreenSaver::hookProc(const platform::WindowProc& saved, uint32_t msg, uintptr_t wParam,
+                                intptr_t lParam) {
     // Refuse the system's request to start a screen saver while this one runs.
     if (msg == platform::WM_SYSCOMMAND && wParam == platform::SC_SCREENSAVE) return 0;
-    return savedProc_ ? savedProc_(msg, wParam, lParam) : 0;
+    return saved ? saved(msg, wParam, lParam) : 0;
 }
 
 void TScreenSaver::RemoveHook() {

@@ -74,7 +74,8 @@ private:
     void raise(const Event& event) {
         if (event) event(*this);
     }
-    intptr_t hookProc(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+    static intptr_t hookProc(const platform::WindowProc& saved, uint32_t msg, uintptr_t wParam,
+                             intptr_t lParam);
     void teardown();
 
     ScreenSaverEnvironment env_;

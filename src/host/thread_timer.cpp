@@ -2,25 +2,30 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QThread>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
 
 namespace tarnwick {
 
-// TJvThreadTimerClass. The thread keeps this alive through a shared_ptr, so the timer can be
-// destroyed without waiting for it.
-struct TJvThreadTimer::Worker {
+// TJvThreadTimerClass: the state shared by the timer, its thread and a tick on its way to the
+// main thread (which may outlive both).
+//
+// The hand-over never blocks on the main thread: the worker posts the tick and waits on its own
+// condition, which the timer's destruction also ends. So destruction can always join the thread
+// at once, and no worker is left running to call into the program after main() returned.
+struct TJvThreadTimer::Worker : std::enable_shared_from_this<Worker> {
     std::mutex mutex;
     std::condition_variable wake;
     bool suspended = true;
     bool terminated = false;
     bool hurry = false; // the sleep under way, or the next one, ends at once
+    bool tickDone = false;
     std::atomic<int32_t> delay{100};
     // Written and read on the main thread only (setOnTimer, destruction, the tick itself).
     Handler handler;
@@ -28,66 +33,98 @@ struct TJvThreadTimer::Worker {
     std::atomic<bool> finished{false};
 
     void run();
+    void tick();
 };
 
-void runOnMainThread(const std::function<void()>& fn) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) throw std::runtime_error("no application object to hand the call to");
-    if (QThread::currentThread() == app->thread()) {
-        fn();
-        return;
+void TJvThreadTimer::Worker::tick() {
+    // Main thread. The timer may have gone while the call waited in the queue.
+    if (!timer) return;
+    bool failed = false;
+    try {
+        if (handler) handler(*timer);
+    } catch (...) {
+        failed = true; // an exception from the handler ends this timer, silently
+        finished = true;
     }
-    std::exception_ptr error;
-    QMetaObject::invokeMethod(
-        app,
-        [&] {
-            try {
-                fn();
-            } catch (...) {
-                error = std::current_exception();
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    if (error) std::rethrow_exception(error);
+    {
+        std::lock_guard lock(mutex);
+        tickDone = true;
+        if (failed) terminated = true;
+    }
+    wake.notify_all();
 }
+
+namespace {
+
+// Ticks handed over and not yet run. They pass through this list, under a mutex of ours, rather
+// than inside the posted call: Qt's queue synchronises in ways ThreadSanitizer cannot see, and
+// the tests run under it.
+std::mutex gHandOverMutex;
+std::deque<std::shared_ptr<TJvThreadTimer::Worker>> gHandedOver;
+
+// One posted call per tick, each running the oldest: a tick that runs a modal loop must not hold
+// back another timer's tick handed over at the same time.
+void runHandedOverTick() {
+    std::shared_ptr<TJvThreadTimer::Worker> worker;
+    {
+        std::lock_guard lock(gHandOverMutex);
+        if (gHandedOver.empty()) return;
+        worker = std::move(gHandedOver.front());
+        gHandedOver.pop_front();
+    }
+    worker->tick();
+}
+
+} // namespace
 
 void TJvThreadTimer::Worker::run() {
     using Clock = std::chrono::steady_clock;
-    try {
-        for (;;) {
-            std::unique_lock lock(mutex);
-            wake.wait(lock, [&] { return !suspended || terminated; });
-            if (terminated) break;
-            // A sleep keeps the end time it began with, also across a pause.
-            const auto end = Clock::now() + std::chrono::milliseconds(delay.load());
-            wake.wait_until(lock, end, [&] { return terminated || hurry; });
-            hurry = false;
-            wake.wait(lock, [&] { return !suspended || terminated; });
-            if (terminated) break; // the timer is gone: no tick after its destruction
-            lock.unlock();
+    std::unique_lock lock(mutex);
+    for (;;) {
+        wake.wait(lock, [&] { return !suspended || terminated; });
+        if (terminated) break;
+        // A sleep keeps the end time it began with, also across a pause.
+        const auto end = Clock::now() + std::chrono::milliseconds(delay.load());
+        wake.wait_until(lock, end, [&] { return terminated || hurry; });
+        hurry = false;
+        wake.wait(lock, [&] { return !suspended || terminated; });
+        if (terminated) break; // the timer is gone: no tick after its destruction
 
-            runOnMainThread([this] {
-                if (timer && handler) handler(*timer);
-            });
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) {
+            finished = true; // no main thread to tick on
+            break;
         }
-    } catch (...) {
-        finished = true; // an exception from the handler ends this timer, silently
+        tickDone = false;
+        lock.unlock();
+        {
+            // Posted under the mutex, which the call takes first: all that posting wrote is
+            // then seen to come before the call runs.
+            std::lock_guard handOver(gHandOverMutex);
+            gHandedOver.push_back(shared_from_this());
+            QMetaObject::invokeMethod(
+                app, [] { runHandedOverTick(); }, Qt::QueuedConnection);
+        }
+        lock.lock();
+        // The next sleep starts only when the tick has finished.
+        wake.wait(lock, [&] { return tickDone || terminated; });
     }
 }
 
 TJvThreadTimer::TJvThreadTimer() : worker_(std::make_shared<Worker>()) {
     worker_->timer = this;
-    std::thread([w = worker_] { w->run(); }).detach();
+    thread_ = std::thread([w = worker_] { w->run(); });
 }
 
 TJvThreadTimer::~TJvThreadTimer() {
     {
         std::lock_guard lock(worker_->mutex);
         worker_->terminated = true;
-        worker_->timer = nullptr;
     }
-    // Woken only so that its thread ends now rather than after its sleep; nothing waits for it.
+    worker_->timer = nullptr;
     worker_->wake.notify_all();
+    // The worker waits on nothing but its own condition: this returns at once.
+    thread_.join();
 }
 
 void TJvThreadTimer::setActive(bool value) {

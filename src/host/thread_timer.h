@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace tarnwick {
 
@@ -35,10 +36,7 @@ private:
     int32_t delay_ = 100;
     Handler onTimer_;
     std::shared_ptr<Worker> worker_;
+    std::thread thread_; // joined on destruction
 };
-
-// Runs `fn` on the main (application) thread and waits for it; an exception from `fn` is
-// rethrown in the caller. Runs at once when called on the main thread.
-void runOnMainThread(const std::function<void()>& fn);
 
 } // namespace tarnwick

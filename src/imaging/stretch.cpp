@@ -1,5 +1,7 @@
 #include "imaging/stretch.h"
 
+#include "imaging/cpu_features.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -82,8 +84,7 @@ __attribute__((target("avx2"))) void streamFill32(uint32_t* to, int32_t count, u
 }
 
 bool hasAvx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
+    return cpuFeatures().avx2;
 }
 
 void streamRow(uint32_t* to, const uint32_t* from, int32_t count) {

@@ -1,5 +1,6 @@
 #include "imaging/transforms.h"
 
+#include "imaging/cpu_features.h"
 #include "imaging/warp.h"
 
 #include <algorithm>
@@ -175,7 +176,7 @@ void rotateQuarterTurns(const Plane& src, const Plane& dst, int64_t cx, int64_t 
         return s + 3 * (clockwise ? y + kx : kx - y) + ss * (clockwise ? ky - x : x + ky);
     };
 #ifdef __SSE2__
-    static const bool strips = __builtin_cpu_supports("ssse3");
+    const bool strips = cpuFeatures().ssse3;
 #endif
     for (int64_t y0 = ys.begin; y0 < ys.end; y0 += kTileRows) {
         const int64_t y1 = std::min(y0 + kTileRows, ys.end);

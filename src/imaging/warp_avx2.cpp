@@ -2,6 +2,7 @@
 // contraction: every single-precision step below is the stated operation, rounded on its own; only
 // the double-precision arc tangent, sine and cosine use fused multiply-adds, which only makes them
 // more accurate.
+#include "imaging/cpu_features.h"
 #include "imaging/warp.h"
 
 #include "imaging/bitmap.h"
@@ -298,7 +299,7 @@ struct Taps {
 bool mirroredRowsSupported(const Job& j) {
     // Gathers take 32-bit byte offsets, and a row needs four columns on either side.
     const bool fits = j.srcStride * j.h + 4 <= std::numeric_limits<int32_t>::max();
-    return fits && j.w >= 8 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return fits && j.w >= 8 && cpuFeatures().avx2 && cpuFeatures().fma;
 }
 
 namespace {

@@ -69,6 +69,9 @@ inline bool validKeyName(std::string_view name) {
 // The limits of the Windows registry, which keep a hostile file from costing more than its size.
 constexpr size_t kMaxKeyDepth = 512;
 constexpr size_t kMaxKeyPathLength = 32767;
+// A key costs about 240 bytes held but as little as 2 bytes of file ("\a" in a deep section), so
+// the key count has a limit of its own: 65536 keys hold at most about 16 MB. Our store has a few.
+constexpr size_t kMaxKeys = 65536;
 
 // Why no key can have this path, or nullptr when one can.
 inline const char* keyPathProblem(std::string_view path) {
@@ -192,7 +195,8 @@ public:
     };
 
     RegTree() = default;
-    RegTree(const RegTree& o) : root_(std::make_unique<Key>(*o.root_)), changed_(o.changed_) {}
+    RegTree(const RegTree& o)
+        : root_(std::make_unique<Key>(*o.root_)), keys_(o.keys_), changed_(o.changed_) {}
     RegTree& operator=(const RegTree& o) {
         if (this != &o) *this = RegTree(o);
         return *this;
@@ -200,6 +204,7 @@ public:
     RegTree(RegTree&&) = default;
     RegTree& operator=(RegTree&& o) noexcept {
         root_ = std::move(o.root_);
+        keys_ = o.keys_;
         changed_ = o.changed_;
         cache_ = {};
         o.cache_ = {};
@@ -226,16 +231,20 @@ public:
     }
 
     // The key, created with its missing parents; nullptr when the path cannot be stored (see
-    // keyPathProblem). Keys made only as parents count as listed when `parentsListed`.
+    // keyPathProblem) or the tree would pass kMaxKeys keys. Keys made only as parents count as
+    // listed when `parentsListed`.
     Key* createKey(std::string_view path, bool parentsListed = true) {
         if (keyPathProblem(path)) return nullptr;
         Key* key = root_.get();
         std::string folded;
-        forEachKeyName(path, [&](std::string_view part) {
+        bool made = forEachKeyName(path, [&](std::string_view part) {
             if (Key* next = child(*key, part, folded)) {
                 key = next;
                 return true;
             }
+            // The parents made so far stay: they are keys within the limit.
+            if (keys_ >= kMaxKeys) return false;
+            ++keys_;
             auto made = std::make_unique<Key>();
             made->name_ = std::string(part);
             made->parent_ = key;
@@ -244,6 +253,7 @@ public:
             changed_ = true;
             return true;
         });
+        if (!made) return nullptr;
         if (!key->listed_ && key != root_.get()) {
             key->listed_ = true;
             changed_ = true;
@@ -276,6 +286,9 @@ public:
         Key* key = findKey(path);
         if (!key || key == root_.get()) return false;
         Key* parent = key->parent_;
+        size_t gone = 0;
+        forEachKeyBelow(*key, [&](const Key&) { ++gone; });
+        keys_ -= gone;
         parent->children_.erase(foldName(key->name_));
         cache_ = {};
         changed_ = true;
@@ -333,11 +346,25 @@ public:
         }
     }
 
+    // Keys besides the root.
+    size_t keyCount() const { return keys_; }
+
     // Whether anything was created, set or deleted since construction or the last markClean().
     bool changed() const { return changed_; }
     void markClean() { changed_ = false; }
 
 private:
+    // `top` and every key below it, without recursion (a path may be 512 keys deep).
+    template <typename F> static void forEachKeyBelow(const Key& top, F&& f) {
+        std::vector<const Key*> todo{&top};
+        while (!todo.empty()) {
+            const Key* key = todo.back();
+            todo.pop_back();
+            f(*key);
+            for (const auto& [folded, c] : key->children_) todo.push_back(c.get());
+        }
+    }
+
     static const Key* child(const Key& key, std::string_view name, std::string& folded) {
         folded.assign(name);
         for (char& c : folded) c = foldAscii(c);
@@ -365,6 +392,7 @@ private:
 
     std::unique_ptr<Key> root_ = std::make_unique<Key>();
     mutable LookupCache cache_;
+    size_t keys_ = 0;
     bool changed_ = false;
 };
 

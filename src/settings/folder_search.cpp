@@ -1,5 +1,6 @@
 #include "settings/folder_search.h"
 
+#include <cerrno>
 #include <unordered_set>
 #include <vector>
 
@@ -90,18 +91,23 @@ bool TJvSearchFiles::searchTree(const std::string& root) {
     // exponential.
     std::unordered_set<platform::FolderId, FolderIdHash> entered;
 
+    int err = 0; // the system's reason for the last failure
+    auto failed = [&] {
+        err = errno;
+        return false;
+    };
     // Reads folder `dir` to its end, reporting its pictures and noting its subfolders, closes
     // it, and puts it on the path. False on an enumeration error.
-    auto enter = [&](std::string dir) {
+    auto read = [&](std::string dir) {
         std::unique_ptr<platform::FolderEnumeration> folder = files_.openFolder(dir);
-        if (!folder) return false;
+        if (!folder) return failed();
         const platform::FolderId id = folder->id();
-        if (!entered.insert(id).second) return folder->close();
+        if (!entered.insert(id).second) return folder->close() || failed();
         Level level{std::move(dir), id, {}, 0};
         platform::FolderEntry entry;
         for (;;) {
             const platform::NextResult result = folder->next(entry);
-            if (result == platform::NextResult::Failed) return false;
+            if (result == platform::NextResult::Failed) return failed();
             if (result == platform::NextResult::End) break;
             if (entry.kind == platform::EntryKind::Folder) {
                 if (!entry.name.empty() && entry.name[0] != '.')
@@ -112,8 +118,18 @@ bool TJvSearchFiles::searchTree(const std::string& root) {
             }
             if (onProgress) onProgress();
         }
-        if (!folder->close()) return false;
+        if (!folder->close()) return failed();
         path.push_back(std::move(level));
+        return true;
+    };
+
+    // A subfolder that fails is passed over when the caller asked for that.
+    auto enter = [&](std::string dir) {
+        const bool skippable = onSkippedFolder && !path.empty();
+        const std::string copy = skippable ? dir : std::string();
+        if (read(std::move(dir))) return true;
+        if (!skippable) return false;
+        onSkippedFolder(copy, err);
         return true;
     };
 

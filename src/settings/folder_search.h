@@ -49,9 +49,15 @@ public:
     // Search() from here (or from onFindFile) returns false at once.
     std::function<void()> onProgress;
 
+    // When set, a subfolder that cannot be opened or read to its end (no permission, a path
+    // longer than the system takes) is passed to it, with the system's error number, and the
+    // search goes on without it. Unset, such a folder ends the search as an error.
+    std::function<void(const std::string& folder, int err)> onSkippedFolder;
+
     // Runs one whole search. False when a search was already running, or when an enumeration
     // error (a folder that is missing or cannot be read) stopped it; files reported before
-    // the error stay reported and no further folder is visited.
+    // the error stay reported and no further folder is visited. The folder searched itself
+    // must always be readable.
     bool Search();
 
     bool searching() const { return searching_; }

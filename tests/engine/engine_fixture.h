@@ -105,6 +105,7 @@ struct EngineWorld {
                                   ++dialogsShown;
                                   if (onDialog) onDialog();
                               },
+                              [this](const std::string& text) { notices.push_back(text); },
                               PictureFormats::BmpJpeg,
                               loader};
         form = std::make_unique<TForm1>(module, std::move(services));
@@ -137,7 +138,8 @@ struct EngineWorld {
     std::unique_ptr<TForm1> form;
     int terminations = 0;
     int dialogsShown = 0;
-    std::function<void()> onDialog; // the dialog's work, when a test needs one
+    std::vector<std::string> notices; // what the program would print on stderr
+    std::function<void()> onDialog;   // the dialog's work, when a test needs one
 };
 
 } // namespace tarnwick::testing_support

@@ -55,7 +55,8 @@ TEST(SaverForm, AFailingDialogStillMarksTheConfigurationDone) {
                           world.window,
                           {"/c"},
                           [] {},
-                          [] { throw std::runtime_error("dialog failed"); }};
+                          [] { throw std::runtime_error("dialog failed"); },
+                          {}};
     EXPECT_THROW(TForm1(world.module, services), std::runtime_error);
     EXPECT_TRUE(world.module.ConfigDone);
 }
@@ -68,7 +69,7 @@ TEST(SaverForm, FormCreateReseedsOnlyTheFullScreenSaver) {
         EngineWorld world;
         world.module.startUp({mode});
         const int before = world.module.random.clockSeedings();
-        FormServices services{world.platform, world.window, {mode}, [] {}, [] {}};
+        FormServices services{world.platform, world.window, {mode}, [] {}, [] {}, {}};
         TForm1 form(world.module, services);
         EXPECT_EQ(world.module.random.clockSeedings() - before, reseeds) << mode;
         form.FormClose();

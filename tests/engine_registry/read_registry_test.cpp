@@ -297,6 +297,11 @@ TEST(ReadRegistry, StoreRefusingWritesStillGivesAFirstRun) {
         EXPECT_EQ(form.JvThreadTimer2->Delay(), 50);
         EXPECT_EQ(world.screen.captures, 1);
         EXPECT_EQ(store.commits, 0);
+        // Said once with the store's reason, however often the settings are read.
+        form.Read_Registry();
+        ASSERT_EQ(world.notices.size(), 1u);
+        EXPECT_NE(world.notices[0].find("Permission denied"), std::string::npos)
+            << world.notices[0];
     }
 }
 

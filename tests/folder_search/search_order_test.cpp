@@ -122,43 +122,64 @@ struct FailureCase {
     const char* what;
     void (*inject)(fakes::FakeFileSystem&);
     Reports expected;
+    // With skipping asked for: what is reported, and the folder passed over.
+    Reports expectedSkipping;
+    const char* skipped;
 };
 
-TEST_F(SearchOrder, EnumerationErrorStopsTheWholeSearch) {
+TEST_F(SearchOrder, EnumerationErrorStopsTheWholeSearchUnlessSkippingIsAsked) {
     // /r: r1.jpg, then folders a (a1, a2 and folder deep) and z.
     const FailureCase cases[] = {
         {"folder cannot be opened",
          [](fakes::FakeFileSystem& f) { f.failures("/r/a").open = true; },
-         {"/r/r1.jpg"}},
+         {"/r/r1.jpg"},
+         {"/r/r1.jpg", "/r/z/z.jpg"},
+         "/r/a/"},
         {"reading fails midway",
          [](fakes::FakeFileSystem& f) { f.failures("/r/a").failNextAfter = 1; },
-         {"/r/r1.jpg", "/r/a/a1.jpg"}},
+         {"/r/r1.jpg", "/r/a/a1.jpg"},
+         {"/r/r1.jpg", "/r/a/a1.jpg", "/r/z/z.jpg"},
+         "/r/a/"},
         {"closing fails",
          [](fakes::FakeFileSystem& f) { f.failures("/r/a").close = true; },
-         {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg"}},
+         {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg"},
+         {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg", "/r/z/z.jpg"},
+         "/r/a/"},
         {"deep folder fails",
          [](fakes::FakeFileSystem& f) { f.failures("/r/a/deep").open = true; },
-         {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg"}},
+         {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg"},
+         {"/r/r1.jpg", "/r/a/a1.jpg", "/r/a/a2.jpg", "/r/z/z.jpg"},
+         "/r/a/deep/"},
         {"root cannot be opened",
          [](fakes::FakeFileSystem& f) { f.failures("/r").open = true; },
-         {}},
+         {},
+         {},
+         nullptr},
     };
-    for (const FailureCase& c : cases) {
-        fakes::FakeFileSystem tree;
-        tree.addFile("/r/r1.jpg");
-        tree.addFile("/r/a/a1.jpg");
-        tree.addFile("/r/a/a2.jpg");
-        tree.addFile("/r/a/deep/d.jpg");
-        tree.addFile("/r/z/z.jpg");
-        c.inject(tree);
-        TJvSearchFiles s(tree);
-        Reports got;
-        s.rootDirectory = "/r";
-        s.onFindFile = [&](const std::string& n) { got.push_back(n); };
-        EXPECT_FALSE(s.Search()) << c.what;
-        EXPECT_EQ(got, c.expected) << c.what;
-        for (const std::string& p : tree.opened) EXPECT_NE(p, "/r/z/") << c.what;
-        EXPECT_EQ(tree.openNow, 0) << c.what;
+    for (bool skipping : {false, true}) {
+        for (const FailureCase& c : cases) {
+            fakes::FakeFileSystem tree;
+            tree.addFile("/r/r1.jpg");
+            tree.addFile("/r/a/a1.jpg");
+            tree.addFile("/r/a/a2.jpg");
+            tree.addFile("/r/a/deep/d.jpg");
+            tree.addFile("/r/z/z.jpg");
+            c.inject(tree);
+            TJvSearchFiles s(tree);
+            Reports got, skipped;
+            s.rootDirectory = "/r";
+            s.onFindFile = [&](const std::string& n) { got.push_back(n); };
+            if (skipping)
+                s.onSkippedFolder = [&](const std::string& n, int) { skipped.push_back(n); };
+            // The folder searched itself must be readable, skipping or not.
+            EXPECT_EQ(s.Search(), skipping && c.skipped) << c.what;
+            EXPECT_EQ(got, skipping ? c.expectedSkipping : c.expected) << c.what;
+            EXPECT_EQ(skipped, skipping && c.skipped ? Reports{c.skipped} : Reports{}) << c.what;
+            if (!skipping) {
+                for (const std::string& p : tree.opened) EXPECT_NE(p, "/r/z/") << c.what;
+            }
+            EXPECT_EQ(tree.openNow, 0) << c.what;
+        }
     }
 }
 

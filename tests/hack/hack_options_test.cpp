@@ -224,7 +224,8 @@ struct HackWorld {
     TForm1& start() {
         const std::vector<std::string> args{"/p", "77"};
         module.startUp(args);
-        form = std::make_unique<TForm1>(module, FormServices{platform, window, args, [] {}, [] {}});
+        form = std::make_unique<TForm1>(module,
+                                        FormServices{platform, window, args, [] {}, [] {}, {}});
         return *form;
     }
     platform::Registry& store;

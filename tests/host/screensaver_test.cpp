@@ -205,6 +205,10 @@ TEST(ScreenSaverTeardown, DoesNotRecreateAWindowThatIsGone) {
     h.form.destroyHandle();
     EXPECT_THAT(h.teardown(), ElementsAre("saverRunning:0", "showCursor:1"));
     EXPECT_FALSE(h.form.hasHandle());
+    // The procedure left in place outlives the saver and still passes messages on.
+    EXPECT_EQ(h.form.sendMessage(0x0100, 7, 0), 1);
+    ASSERT_EQ(h.form.defaultProcMessages.size(), 1u);
+    EXPECT_EQ(h.form.defaultProcMessages[0], std::make_pair(uint32_t{0x0100}, uintptr_t{7}));
 }
 
 TEST(ScreenSaverTeardown, RunsInEveryModeAndEnablesTheDisplayWindowForC) {

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace tarnwick {
@@ -234,6 +236,32 @@ TEST(ThreadTimer, NoTickAfterDestruction) {
     const int atDestruction = ticks;
     pump(100);
     EXPECT_EQ(ticks, atDestruction);
+}
+
+// Threads of this process now, as the kernel counts them.
+int threadCount() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+    return -1;
+}
+
+// A worker left running could call into the program after main() returned: destruction ends
+// it, even when it is handing a tick over to a main thread that is not taking it.
+TEST(ThreadTimer, DestructionEndsTheWorkerThread) {
+    const int before = threadCount();
+    int ticks = 0;
+    {
+        TJvThreadTimer timer;
+        timer.setDelay(1);
+        timer.setOnTimer([&](TJvThreadTimer&) { ++ticks; });
+        timer.setActive(true);
+        QThread::msleep(50); // the tick is waiting for the main thread by now
+        EXPECT_EQ(threadCount(), before + 1);
+    }
+    EXPECT_EQ(threadCount(), before);
+    pump(20);
+    EXPECT_EQ(ticks, 0);
 }
 
 TEST(ThreadTimer, DeactivatingInsideItsOwnTickDoesNotDeadlock) {

@@ -63,6 +63,7 @@ TEST(DecoderRobustnessTest, PngAndWebpSurviveDamagedFiles) {
 // Small files claiming huge pictures, through the decoders with the product's own limits: each
 // fails with the decoder's error before it costs the picture's memory.
 TEST(DecoderRobustnessTest, HostileFilesFailWithoutTheirPicturesMemory) {
+    bool measured = true;
     for (const auto& s : testing::hostileSeeds()) {
         const int64_t grown = testing::peakMemoryGrowth([&] {
             try {
@@ -89,8 +90,10 @@ TEST(DecoderRobustnessTest, HostileFilesFailWithoutTheirPicturesMemory) {
             }
         });
         // A quarter of the smallest claimed picture, leaving room for the sanitizers' shadow.
+        if (grown < 0) measured = false;
         EXPECT_LT(grown, 180 << 20) << s.name;
     }
+    if (!measured) GTEST_SKIP() << "the peak resident size cannot be reset here";
 }
 
 } // namespace

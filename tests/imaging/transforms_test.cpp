@@ -1,3 +1,4 @@
+#include "imaging/cpu_features.h"
 #include "imaging/transforms.h"
 #include "imaging/warp.h"
 
@@ -7,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
+#include <stdexcept>
 
 namespace tarnwick {
 namespace {
@@ -31,6 +34,23 @@ struct Size2 {
 // The last is larger than a quarter turn's tile both ways.
 const Size2 kSizes[] = {{1, 1}, {2, 2},   {3, 2},   {2, 3},   {7, 5},
                         {8, 6}, {31, 17}, {64, 48}, {33, 65}, {139, 301}};
+
+// The fallback loops are tested by running these tests again with TARNWICK_CPU_FALLBACKS=all: a
+// misspelt name must stop such a run rather than leave the fast loops on.
+TEST(CpuFeaturesTest, FallbacksTurnOffWhatTheyName) {
+    const CpuFeatures all{true, true, true};
+    const auto same = [](CpuFeatures a, CpuFeatures b) {
+        return a.ssse3 == b.ssse3 && a.avx2 == b.avx2 && a.fma == b.fma;
+    };
+    EXPECT_TRUE(same(withFallbacks(all, "all"), CpuFeatures{}));
+    EXPECT_TRUE(same(withFallbacks(all, "avx2,fma"), CpuFeatures{true, false, false}));
+    EXPECT_TRUE(same(withFallbacks(all, "ssse3"), CpuFeatures{false, true, true}));
+    EXPECT_TRUE(same(withFallbacks(all, ""), all));
+    EXPECT_THROW(withFallbacks(all, "avx2,sse3"), std::invalid_argument);
+    if (const char* asked = std::getenv("TARNWICK_CPU_FALLBACKS")) {
+        EXPECT_TRUE(same(cpuFeatures(), withFallbacks(cpuFeatures(), asked))) << asked;
+    }
+}
 
 TEST(ClampTest, ByteAndIntBounds) {
     const struct {

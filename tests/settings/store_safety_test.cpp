@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -276,6 +277,26 @@ TEST(StoreSafety, DeepKeyPathCostsItsOwnSizeAndAbsurdOnesAreRefused) {
     EXPECT_EQ(t.createKey(deepPath(511, 64)), nullptr);
     EXPECT_NE(t.createKey(deepest), nullptr);
 
+    // A key costs far more held than its 2 bytes of file: 128 sections of 512 keys are as many
+    // as a store may hold, one key more is refused where it is named.
+    std::string many = "REGEDIT4\r\n";
+    for (int i = 0; i < 128; ++i)
+        many += section(std::to_string(i) + deepPath(511, 1).insert(0, "\\"));
+    spit(path, many);
+    EXPECT_EQ(store.read()->subKeyNames("127").size(), 1u);
+    spit(path, many + section("128"));
+    try {
+        store.read();
+        ADD_FAILURE() << "a store of 65537 keys was read";
+    } catch (const RegistryError& e) {
+        EXPECT_EQ(std::string(e.what()), path + ", line 130: more than 65536 keys");
+    }
+    // A tree that deleted keys has room for as many again.
+    RegTree full = parseRegistryText(many, path);
+    EXPECT_EQ(full.createKey("more"), nullptr);
+    EXPECT_TRUE(full.deleteKey("5"));
+    EXPECT_NE(full.createKey("more\\and more"), nullptr);
+
     // A file beyond 256 MiB is refused before it is read (a sparse file costs no disk).
     spit(path, "REGEDIT4\r\n");
     ASSERT_EQ(::truncate(path.c_str(), (off_t(256) << 20) + 1), 0);
@@ -358,6 +379,37 @@ TEST(StoreSafety, LinkToAnythingButARegularFileIsNeverReplaced) {
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
+// The lock file beside the store is never a link (it could lead to a device, or make a file
+// where it points) and never anything but a regular file.
+TEST(StoreSafety, LockFileIsNeverFollowed) {
+    ScratchDir dir;
+    const std::string path = dir / "user.reg";
+    const std::string lock = path + ".lock";
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::pair<std::function<void()>, const char*>> cases{
+        {[&] { std::filesystem::create_symlink("made-by-the-lock", lock); },
+         "a symbolic link, which is never followed"},
+        {[&] { std::filesystem::create_symlink(fifo, lock); },
+         "a symbolic link, which is never followed"},
+        {[&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }, "a FIFO, not a regular file"},
+    };
+    for (const auto& [arrange, why] : cases) {
+        ::unlink(lock.c_str());
+        arrange();
+        FileRegistry store(path);
+        try {
+            putString(store, "K", "v", "1");
+            ADD_FAILURE() << why << ": written";
+        } catch (const RegistryError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot lock the settings file " + lock + ": " + why);
+        }
+        EXPECT_FALSE(std::filesystem::exists(path)) << why;
+    }
+    EXPECT_FALSE(
+        std::filesystem::exists(std::filesystem::symlink_status(dir / "made-by-the-lock")));
+}
+
 // What the dialog shows below its own message: the store's error with the system's reason.
 TEST(StoreSafety, EveryStoreFailureCarriesTheSystemsReason) {
     ScratchDir dir;
@@ -367,13 +419,12 @@ TEST(StoreSafety, EveryStoreFailureCarriesTheSystemsReason) {
         int err;
     };
     const std::vector<Case> cases{
-        {"lock file is a folder",
+        {"lock folder is read-only",
          [&] {
-             ::mkdir((dir / "a").c_str(), 0700);
-             ::mkdir((dir / "a/user.reg.lock").c_str(), 0700);
+             ::mkdir((dir / "a").c_str(), 0500);
              return dir / "a/user.reg";
          },
-         EISDIR},
+         ::geteuid() == 0 ? 0 : EACCES},
         {"settings folder is a file",
          [&] {
              spit(dir / "b", "");
@@ -389,6 +440,7 @@ TEST(StoreSafety, EveryStoreFailureCarriesTheSystemsReason) {
          ELOOP},
     };
     for (const Case& c : cases) {
+        if (c.err == 0) continue; // root writes anywhere
         FileRegistry store(c.arrange());
         RegistryAccess reg(store);
         // A store that cannot be read comes unchanged; a refused change nests the store's error.
@@ -441,10 +493,17 @@ TEST(StoreSafety, DefaultPathFollowsXdgConfigHome) {
              {nullptr, "/h", "/h/.config/tarnwick/user.reg"},
              {"", "/h", "/h/.config/tarnwick/user.reg"},
              {"relative/cfg", "/h", "/h/.config/tarnwick/user.reg"},
+             // A relative HOME is ignored in the same way: the user database has the home.
+             {"relative/cfg", "relative/h", nullptr},
+             {nullptr, ".", nullptr},
          }) {
         EnvVar xdg("XDG_CONFIG_HOME", c.xdg);
         EnvVar home("HOME", c.home);
-        EXPECT_EQ(defaultRegistryPath(), c.expected) << (c.xdg ? c.xdg : "(unset)");
+        const passwd* pw = ::getpwuid(::getuid());
+        ASSERT_TRUE(pw && pw->pw_dir && pw->pw_dir[0] == '/');
+        const std::string expected =
+            c.expected ? c.expected : std::string(pw->pw_dir) + "/.config/tarnwick/user.reg";
+        EXPECT_EQ(defaultRegistryPath(), expected) << (c.xdg ? c.xdg : "(unset)") << " " << c.home;
     }
 }
 

@@ -26,6 +26,7 @@ TEST_F(DialogTest, ZoomFieldTakesOnlyTheRangeFromOneHundredthToOne) {
         {"1.0001", true, "0.5"}, {"-0.5", true, "0.5"},       {"abc", true, "0.5"},
         {"0,7", true, "0.5"},    {"", true, "0.5"},           {"0.01", false, "0.01"},
         {"1", false, "1"},       {" 0.25 ", false, " 0.25 "}, {"0.75", false, "0.75"},
+        {"nan", true, "0.5"},    {"inf", true, "0.5"},        {"-inf", true, "0.5"},
     };
     TfrmConfig& d = show();
     for (const ZoomCase& c : cases) {
@@ -169,6 +170,19 @@ TEST_F(DialogTest, BrowsedFolderAddsEveryPictureBelowIt) {
     EXPECT_EQ(d.ListBox1->count(), 5);
 }
 
+// Drags `items` onto the widget and drops them there; whether the drag and the drop were taken.
+std::pair<bool, bool> dropOn(QWidget* target, const std::vector<std::string>& items) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const std::string& item : items) urls << QUrl::fromLocalFile(QString::fromStdString(item));
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return {enter.isAccepted(), drop.isAccepted()};
+}
+
 TEST_F(DialogTest, DroppedItemNamesTheFolder) {
     TfrmConfig& d = showForPictures();
     file("drop/a/inside.jpg");
@@ -182,21 +196,34 @@ TEST_F(DialogTest, DroppedItemNamesTheFolder) {
         {{path("drop/b"), path("drop/a")}, path("drop/b")},            // only the first counts
     };
     for (const DropCase& c : cases) {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const std::string& item : c.items)
-            urls << QUrl::fromLocalFile(QString::fromStdString(item));
-        mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(d.JvDirectoryEdit1->edit(), &enter);
-        EXPECT_TRUE(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(d.JvDirectoryEdit1->edit(), &drop);
-        EXPECT_TRUE(drop.isAccepted());
+        EXPECT_EQ(dropOn(d.JvDirectoryEdit1->edit(), c.items), std::make_pair(true, true));
         EXPECT_EQ(d.JvDirectoryEdit1->text().toStdString(), c.folder);
     }
     EXPECT_EQ(listEntries(), QStringList({QString::fromStdString(path("drop/a/inside.jpg")),
                                           QString::fromStdString(path("drop/b/other.jpg"))}));
+}
+
+// The field would name the dropped folder while nothing of it is added: it takes no drop then.
+TEST_F(DialogTest, DropDuringASearchIsRefused) {
+    fakes::FakeFileSystem tree;
+    tree.addFile("/lib/1.jpg");
+    tree.addFile("/lib/a/2.jpg");
+    tree.addFile("/other/3.jpg");
+    TfrmConfig& d = show(&tree);
+    d.cbxUseDesktop->setChecked(false);
+    std::pair<bool, bool> taken{true, true};
+    tree.onOpen = [&](const std::string& folder) {
+        if (folder == "/lib/a/") taken = dropOn(d.JvDirectoryEdit1->edit(), {"/other"});
+    };
+    d.JvDirectoryEdit1->setText("/lib");
+    EXPECT_EQ(taken, std::make_pair(false, false));
+    EXPECT_EQ(d.JvDirectoryEdit1->text(), "/lib");
+    EXPECT_EQ(listEntries(), QStringList({"/lib/1.jpg", "/lib/a/2.jpg"}));
+    // Afterwards drops are taken again.
+    tree.onOpen = nullptr;
+    EXPECT_EQ(dropOn(d.JvDirectoryEdit1->edit(), {"/other"}), std::make_pair(true, true));
+    EXPECT_EQ(d.JvDirectoryEdit1->text(), "/other");
+    EXPECT_EQ(listEntries(), QStringList({"/lib/1.jpg", "/lib/a/2.jpg", "/other/3.jpg"}));
 }
 
 TEST_F(DialogTest, CloseDuringASearchWaitsForItsEnd) {

@@ -1,20 +1,12 @@
 #pragma once
-// Drawing surfaces that never clear their area before a repaint: opaque, and they answer the
-// erase-background request themselves.
+// Drawing surfaces that never clear their area before a repaint: opaque, with no system
+// background (Qt has no erase-background request to answer).
 #include <QImage>
 #include <QWidget>
 
 namespace tarnwick {
 
-// Qt has no erase-background message; this is where a surface would be asked, and it answers
-// "handled" (1) without drawing.
-class FlickerlessSurface {
-public:
-    static constexpr long kEraseHandled = 1;
-    long eraseBackground() const { return kEraseHandled; }
-};
-
-class TFlickerlessPaintBox : public QWidget, public FlickerlessSurface {
+class TFlickerlessPaintBox : public QWidget {
     Q_OBJECT
 public:
     explicit TFlickerlessPaintBox(QWidget* parent = nullptr);
@@ -26,7 +18,7 @@ protected:
 };
 
 // Shows a stored picture at its top left; with AutoSize the control takes the picture's size.
-class TFlickerlessImage : public QWidget, public FlickerlessSurface {
+class TFlickerlessImage : public QWidget {
     Q_OBJECT
 public:
     explicit TFlickerlessImage(QWidget* parent = nullptr);

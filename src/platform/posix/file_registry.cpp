@@ -47,6 +47,7 @@ public:
                 if (const char* problem = keyPathProblem(path)) fail(problem);
                 // Keys above a section exist, but only the sections themselves are written back.
                 currentKey = tree.createKey(path, false);
+                if (!currentKey) fail("more than 65536 keys");
                 // A long list is one section: make room for its values at once (up to a bound,
                 // as blank lines count too).
                 if (currentKey->values.empty())
@@ -462,9 +463,8 @@ public:
                        std::function<void(const std::string&)> beforeRename)
         : path_(path), beforeRename_(std::move(beforeRename)) {
         makeDirs(dirOf(path_));
-        std::string lockPath = path_ + ".lock";
-        lock_ = UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-        if (!lock_) unwritable("Cannot lock the settings file", lockPath, errno);
+        const std::string lockPath = path_ + ".lock";
+        lock_ = openLock(lockPath);
         while (::flock(lock_.get(), LOCK_EX) != 0)
             if (errno != EINTR) unwritable("Cannot lock the settings file", lockPath, errno);
         tree_ = loadTree(path_);
@@ -538,6 +538,32 @@ public:
     }
 
 private:
+    // The lock file is ours alone: a link is never followed (it could lead to a device, or make
+    // a file wherever it points), and only a regular file is opened, even if one is swapped in.
+    static UniqueFd openLock(const std::string& lockPath) {
+        auto refuse = [&](const char* why) {
+            throw RegistryError(
+                RegistryError::Kind::Unwritable,
+                format("Cannot lock the settings file %s: %s", lockPath.c_str(), why));
+        };
+        struct stat st {};
+        if (::lstat(lockPath.c_str(), &st) == 0) {
+            if (S_ISLNK(st.st_mode)) refuse("a symbolic link, which is never followed");
+            if (const char* why = notRegular(st.st_mode)) refuse(why);
+        }
+        UniqueFd fd(::open(lockPath.c_str(),
+                           O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                           0600));
+        if (!fd) {
+            if (errno == ELOOP) refuse("a symbolic link, which is never followed");
+            unwritable("Cannot lock the settings file", lockPath, errno);
+        }
+        if (::fstat(fd.get(), &st) != 0)
+            unwritable("Cannot lock the settings file", lockPath, errno);
+        if (const char* why = notRegular(st.st_mode)) refuse(why);
+        return fd;
+    }
+
     // Under the lock no other writer runs, so any temporary file beside the store is from a
     // writer that died before its rename.
     void removeLeftovers() {
@@ -568,12 +594,15 @@ std::string defaultRegistryPath() {
     if (xdg && xdg[0] == '/') {
         base = xdg;
     } else {
+        // A relative HOME is ignored like a relative XDG_CONFIG_HOME: the store must not move
+        // with the current folder.
         const char* home = std::getenv("HOME");
-        std::string h = (home && home[0]) ? home : "";
+        std::string h = (home && home[0] == '/') ? home : "";
         if (h.empty()) {
             if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) h = pw->pw_dir;
         }
-        if (h.empty()) throw Error("Cannot find the home folder for the settings file");
+        if (h.empty() || h[0] != '/')
+            throw Error("Cannot find the home folder for the settings file");
         base = h + "/.config";
     }
     return base + "/tarnwick/user.reg";

@@ -20,8 +20,10 @@
 // fsync, rename, fsync of the folder). Writers hold an flock on "<file>.lock" beside it for their
 // whole read-modify-write, and remove temporary files that a crashed writer left behind. A file
 // that cannot be read or parsed is never written over: the error names the file and the line.
-// Only a regular file is read or replaced (a symbolic link is followed to one); a key path
-// deeper than 512 levels or longer than 32767 characters, or a file over 256 MiB, is refused.
+// Only a regular file is read or replaced (a symbolic link is followed to one); the lock file
+// must be a regular file itself, never a link; a key path
+// deeper than 512 levels or longer than 32767 characters, a store of more than 65536 keys, or a
+// file over 256 MiB, is refused.
 // Every error caused by a failed system call carries the system's reason.
 #include "platform/reg_tree.h"
 #include "platform/registry.h"
@@ -34,6 +36,7 @@
 namespace tarnwick::platform {
 
 // $XDG_CONFIG_HOME/tarnwick/user.reg, or ~/.config/tarnwick/user.reg when XDG_CONFIG_HOME is
+// unset or not an absolute path; ~ is $HOME, or the user database's home folder when HOME is
 // unset or not an absolute path.
 std::string defaultRegistryPath();
 

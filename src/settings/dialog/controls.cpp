@@ -138,15 +138,17 @@ bool hasLocalPaths(const QMimeData* mime) {
 }
 } // namespace
 
+// Drops are turned off while the field's folder is searched: they would change the field
+// without adding anything.
 void TFolderLineEdit::dragEnterEvent(QDragEnterEvent* event) {
-    if (hasLocalPaths(event->mimeData()))
+    if (acceptDrops() && hasLocalPaths(event->mimeData()))
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void TFolderLineEdit::dragMoveEvent(QDragMoveEvent* event) {
-    if (hasLocalPaths(event->mimeData()))
+    if (acceptDrops() && hasLocalPaths(event->mimeData()))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -154,6 +156,10 @@ void TFolderLineEdit::dragMoveEvent(QDragMoveEvent* event) {
 
 void TFolderLineEdit::dropEvent(QDropEvent* event) {
     QStringList paths;
+    if (!acceptDrops()) {
+        event->ignore();
+        return;
+    }
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile()) paths << pathToText(urlToPath(url));
     if (paths.isEmpty()) {

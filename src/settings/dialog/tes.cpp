@@ -425,6 +425,14 @@ void TfrmConfig::searchFolder(const QString& root) {
         TJvSearchFiles& search;
         ~DropProgress() { search.onProgress = nullptr; } // it refers to this frame
     } dropProgress{JvSearchFiles1};
+    // A folder dropped meanwhile could not be searched: the field takes none until the end.
+    struct RefuseDrops {
+        QWidget* field;
+        explicit RefuseDrops(QWidget* f) : field(f) { field->setAcceptDrops(false); }
+        ~RefuseDrops() { field->setAcceptDrops(true); }
+        RefuseDrops(const RefuseDrops&) = delete;
+        RefuseDrops& operator=(const RefuseDrops&) = delete;
+    } refuseDrops{JvDirectoryEdit1->folderEdit()};
     JvSearchFiles1.rootDirectory = toPath(root);
     JvSearchFiles1.Search();
     if (closeWhenSearchEnds_) {
@@ -465,7 +473,8 @@ void TfrmConfig::fEditEnter() {
 void TfrmConfig::fEditExit() {
     inFEdit_ = false;
     const double value = fEditValue();
-    if (value > 1.0 || value < 0.01) {
+    // Written so that NaN (which the locale parses from "nan") is out of range too.
+    if (!(value >= 0.01 && value <= 1.0)) {
         services_.beep();
         setFEditValue(LastValidZoom);
     } else {
