@@ -13,7 +13,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <memory>
 
 namespace tarnwick {
 
@@ -32,13 +31,16 @@ void TReadableIndicatorStyle::drawPrimitive(PrimitiveElement element, const QSty
     const QColor text = option->palette.color(QPalette::WindowText);
     const QColor mid((window.red() + text.red()) / 2, (window.green() + text.green()) / 2,
                      (window.blue() + text.blue()) / 2);
-    std::unique_ptr<QStyleOption> copy;
-    if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option))
-        copy = std::make_unique<QStyleOptionButton>(*button);
-    else
-        copy = std::make_unique<QStyleOption>(*option);
-    copy->palette.setColor(QPalette::Window, mid);
-    QProxyStyle::drawPrimitive(element, copy.get(), painter, widget);
+    // Copied as its own type: QStyleOption has no virtual destructor.
+    if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option)) {
+        QStyleOptionButton copy(*button);
+        copy.palette.setColor(QPalette::Window, mid);
+        QProxyStyle::drawPrimitive(element, &copy, painter, widget);
+        return;
+    }
+    QStyleOption copy(*option);
+    copy.palette.setColor(QPalette::Window, mid);
+    QProxyStyle::drawPrimitive(element, &copy, painter, widget);
 }
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
