@@ -5,9 +5,9 @@
 #include "host/hack_options.h"
 #include "host/image_prefs.h"
 #include "host/quiet_start.h"
+#include "host/termination.h"
 #include "host/xscreensaver_list.h"
 #include "imaging/builtin_picture.h"
-#include "host/termination.h"
 #include "platform/form_window_proxy.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
@@ -382,8 +382,8 @@ int main(int argc, char** argv) {
         platform::FormWindow& drawn = options.fps ? static_cast<platform::FormWindow&>(overlay)
                                                   : static_cast<platform::FormWindow&>(window);
         // No notices: the hack never writes the store, so a first run is never stored.
-        FormServices services{platform, drawn, args, requestTermination, [] {}, {},
-                              PictureFormats::WithPngWebp};
+        FormServices services{
+            platform, drawn, args, requestTermination, [] {}, {}, PictureFormats::WithPngWebp};
         TForm1 form(module, services);
         if (own) own->show();
         if (!window.visible()) window.show();

@@ -192,7 +192,7 @@ TEST(ReadRegistry, StoredValuesAndTheirDefaults) {
          {{"Count", "1"}, {"Item0", "/nowhere/a.bmp"}},
          [](TForm1& f, SaverWorld& w) {
              // Never black: the saver's own picture stays.
-            return !f.UseDesktop && w.screen.captures == 0 && pictureSize(w).width > 0;
+             return !f.UseDesktop && w.screen.captures == 0 && pictureSize(w).width > 0;
          }},
     };
     for (const Case& c : cases) {
