@@ -5,10 +5,12 @@
 #include "host/hack_options.h"
 #include "host/image_prefs.h"
 #include "host/quiet_start.h"
+#include "imaging/picture_loader.h"
 #include "platform/posix/file_registry.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_password.h"
 #include "platform/sdl/sdl_sound_player.h"
+#include "platform/wayland/portal_screenshot.h"
 #include "platform/wayland/wayland_platform.h"
 #include "platform/wayland/wayland_screen.h"
 #include "platform/x11/x11_connection_watch.h"
@@ -25,6 +27,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -65,17 +68,31 @@ int fatal(const char* text) {
 
 } // namespace
 
-// Where the compositor lets nobody read the desktop and the user has stored pictures, a desktop
-// run shows those instead, for this run only (nothing is written back).
+// A desktop run reads the desktop before the form exists and any surface maps: through the
+// compositor's screencopy, else the desktop portal. Where neither gives it and the user has stored
+// pictures, the run shows those instead, for this run only (nothing is written back).
 std::unique_ptr<tarnwick::platform::Registry>
-picturesInsteadOfDesktop(tarnwick::platform::Registry& store,
-                         const tarnwick::platform::wayland::WaylandScreen& screen) {
+readDesktopOrPictures(tarnwick::platform::Registry& store,
+                      tarnwick::platform::wayland::WaylandScreen& screen) {
     using namespace tarnwick;
-    if (screen.canCapture()) return nullptr;
     const hack::StoredSource stored = hack::readStoredSource(store);
-    if (!stored.desktop || !stored.hasPictures) return nullptr;
-    std::fprintf(stderr, "tarnwick: the desktop cannot be shown: the compositor offers no screen "
-                         "copy (wlr-screencopy); showing the stored pictures\n");
+    if (!stored.desktop) return nullptr;
+    std::string why;
+    if (screen.copyDesktop(why)) return nullptr;
+    // A first portal start (it is activated on demand) takes about a second.
+    std::string portalWhy;
+    if (const auto path = platform::wayland::portalScreenshot(std::chrono::seconds(3), portalWhy)) {
+        try {
+            const auto shot = LoadPicture(*path, {}, PictureFormats::WithPngWebp);
+            screen.keepDesktop(shot->data(), shot->width(), shot->height(), shot->stride());
+            return nullptr;
+        } catch (const std::exception& e) {
+            portalWhy = std::string("the desktop portal's picture: ") + e.what();
+        }
+    }
+    screen.explainUnreadable(why + "; " + portalWhy);
+    if (!stored.hasPictures) return nullptr;
+    std::fputs("tarnwick: showing the stored pictures instead\n", stderr);
     hack::RunOnlyRegistry::Values overrides;
     overrides[std::string(kSaverSettingsKey) + "\\" + kSettingsSection].emplace_back(
         kUseDesktopValue, storedBoolText(false));
@@ -147,7 +164,7 @@ int main(int argc, char** argv) {
             auto waylandScreen = std::make_unique<wl::WaylandScreen>(*compositor);
             const char letter = SwitchLetter(args);
             if (letter == 'S' || letter == 'P')
-                runOnly = picturesInsteadOfDesktop(registry, *waylandScreen);
+                runOnly = readDesktopOrPictures(registry, *waylandScreen);
             screen = std::move(waylandScreen);
         } else {
             formWindow = platform::createFormWindow();

@@ -97,10 +97,6 @@ int64_t sourceIndex(int64_t i, int64_t start, int64_t length, int64_t count) {
 
 } // namespace
 
-bool WaylandScreen::canCapture() const {
-    return connection_.screencopy() != nullptr;
-}
-
 Rect WaylandScreen::virtualDesktop() {
     const FrameLayout layout = layoutFrame(placesOf(connection_.outputs()));
     return {0, 0, layout.size.width, layout.size.height};
@@ -166,19 +162,47 @@ std::optional<std::vector<uint32_t>> WaylandScreen::readDesktop(std::string& why
     return desktop;
 }
 
+bool WaylandScreen::copyDesktop(std::string& why) {
+    kept_ = readDesktop(why);
+    return kept_.has_value();
+}
+
+void WaylandScreen::keepDesktop(const uint8_t* rows, int32_t width, int32_t height,
+                                std::ptrdiff_t stride) {
+    const Rect all = virtualDesktop();
+    if (all.width() <= 0 || all.height() <= 0 || width <= 0 || height <= 0) return;
+    std::vector<uint32_t> desktop(size_t(all.width()) * size_t(all.height()));
+    for (int32_t y = 0; y < all.height(); ++y) {
+        const uint8_t* line = rows + stride * sourceIndex(y, 0, height, all.height());
+        uint32_t* out = desktop.data() + size_t(y) * size_t(all.width());
+        for (int32_t x = 0; x < all.width(); ++x) {
+            const uint8_t* p = line + 3 * sourceIndex(x, 0, width, all.width());
+            out[x] = 0xFF000000u | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+        }
+    }
+    kept_ = std::move(desktop);
+}
+
+void WaylandScreen::explainUnreadable(const std::string& why) {
+    if (unreadable_.empty())
+        std::fprintf(stderr, "tarnwick: the desktop cannot be shown: %s\n", why.c_str());
+    unreadable_ = why;
+}
+
 void WaylandScreen::capture(const Rect& source, int32_t width, int32_t height, uint8_t* rows,
                             std::ptrdiff_t stride) {
     if (width <= 0 || height <= 0) return;
-    std::string why;
-    const std::optional<std::vector<uint32_t>> desktop = readDesktop(why);
-    if (!desktop) {
-        if (!explained_)
-            std::fprintf(stderr, "tarnwick: the desktop cannot be shown: %s\n", why.c_str());
-        explained_ = true;
-        // The engine shows the saver's own picture instead of a black screen.
-        throw Error(why);
-    }
     const Rect all = virtualDesktop();
+    std::optional<std::vector<uint32_t>> desktop = std::move(kept_);
+    kept_.reset();
+    // Outputs that changed since the desktop was kept need a new reading.
+    if (desktop && desktop->size() != size_t(all.width()) * size_t(all.height())) desktop.reset();
+    if (!desktop && unreadable_.empty()) {
+        std::string why;
+        if (!(desktop = readDesktop(why))) explainUnreadable(why);
+    }
+    // The engine shows the saver's own picture instead of a black screen.
+    if (!desktop) throw Error(unreadable_);
     const int64_t srcW = int64_t{source.right} - source.left;
     const int64_t srcH = int64_t{source.bottom} - source.top;
     for (int32_t y = 0; y < height; ++y) std::memset(rows + stride * y, 0, size_t(width) * 3);
