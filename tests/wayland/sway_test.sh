@@ -24,9 +24,9 @@ if [ "$(id -u)" = 0 ]; then
   chown nobody:nogroup "$run"
   as_sway=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 fi
-sway_pid="" saver="" idle="" bus="" pipewire=""
+sway_pid="" saver="" idle="" bus="" pipewire="" nested=""
 stop_all() {
-  for p in $saver $idle $pipewire $bus $sway_pid; do kill "$p" 2>/dev/null || true; done
+  for p in $saver $idle $pipewire $bus $nested $sway_pid; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -162,7 +162,7 @@ saver=""
 echo "ok: the desktop snapshot zoomed"
 
 # 5. An output added while it runs gets its own part of the frame. (sway 1.7 cannot take a
-# headless output away: its disable leaves it active.)
+# headless output away: its disable leaves it active; step 9 unplugs one of a nested sway.)
 settings False
 start_saver
 swaymsg create_output >/dev/null
@@ -245,7 +245,44 @@ for mode in "/c:Tarnwick Settings" "/p 1234:Tarnwick Screensaver"; do
 done
 echo "ok: the dialog and the preview are Wayland windows"
 
-# 9. The desktop portal, the way GNOME and KDE give the desktop: xdg-desktop-portal with its
+# 9. An output unplugged while it runs loses its surface, and the saver runs on over the others:
+# a nested sway whose two outputs are windows of the first; closing a window unplugs its output.
+settings False
+"${as_sway[@]}" env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$run" HOME="$run" WAYLAND_DISPLAY="$socket" \
+  WLR_BACKENDS=wayland WLR_WL_OUTPUTS=2 WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+  sway -c "$work/config" >"$work/nested.log" 2>&1 &
+nested=$!
+inner="" inner_ipc=""
+for _ in $(seq 1 50); do
+  inner=$(cd "$run" && ls wayland-? | grep -vx "$socket" | head -1) || true
+  inner_ipc=$(ls "$run"/sway-ipc.* | grep -vx "$SWAYSOCK" | head -1) || true
+  [ -n "$inner" ] && [ -n "$inner_ipc" ] && break
+  sleep 0.2
+done
+[ -n "$inner" ] && [ -n "$inner_ipc" ] || fail "the nested sway did not start: $(tail -3 "$work/nested.log")"
+inner_shows() { # whether every nested output shows the picture
+  WAYLAND_DISPLAY=$inner grim "$work/inner.png"
+  above "$(share_of "$work/inner.png" "$red" "$green")" 0.999
+}
+outputs() { SWAYSOCK=$inner_ipc swaymsg -t get_outputs | grep -c '"name"'; }
+[ "$(outputs)" = 2 ] || fail "the nested sway has $(outputs) outputs"
+WAYLAND_DISPLAY=$inner start_saver
+inner_shows || fail "the saver does not cover both nested outputs"
+swaymsg '[title="wlroots - WL-2"] kill' >/dev/null
+for _ in $(seq 1 50); do [ "$(outputs)" = 1 ] && break; sleep 0.1; done
+[ "$(outputs)" = 1 ] || fail "closing its window did not unplug the nested output"
+sleep 0.5
+kill -0 "$saver" 2>/dev/null || fail "the saver ended when an output was unplugged"
+inner_shows || fail "the output left does not show the picture"
+kill "$saver"
+wait "$saver" 2>/dev/null || true
+saver=""
+kill "$nested"
+wait "$nested" 2>/dev/null || true
+nested=""
+echo "ok: an output unplugged while it runs loses its part, and the saver runs on"
+
+# 10. The desktop portal, the way GNOME and KDE give the desktop: xdg-desktop-portal with its
 # wlroots back end (which needs PipeWire running), on a session bus of the test's own.
 portal_ok=1
 for tool in dbus-daemon pipewire /usr/libexec/xdg-desktop-portal /usr/libexec/xdg-desktop-portal-wlr; do
