@@ -260,9 +260,13 @@ for _ in $(seq 1 50); do
   sleep 0.2
 done
 [ -n "$inner" ] && [ -n "$inner_ipc" ] || fail "the nested sway did not start: $(tail -3 "$work/nested.log")"
-inner_shows() { # whether every nested output shows the picture
-  WAYLAND_DISPLAY=$inner grim "$work/inner.png"
-  above "$(share_of "$work/inner.png" "$red" "$green")" 0.999
+inner_shows() { # whether every nested output shows the picture within 10 s
+  for _ in $(seq 1 50); do
+    WAYLAND_DISPLAY=$inner grim "$work/inner.png"
+    above "$(share_of "$work/inner.png" "$red" "$green")" 0.999 && return 0
+    sleep 0.2
+  done
+  return 1
 }
 outputs() { SWAYSOCK=$inner_ipc swaymsg -t get_outputs | grep -c '"name"'; }
 [ "$(outputs)" = 2 ] || fail "the nested sway has $(outputs) outputs"
