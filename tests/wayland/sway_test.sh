@@ -304,3 +304,26 @@ if [ -n "$portal_ok" ]; then
     { tail -5 "$work/bus.log"; fail "the desktop portal's screenshot"; }
   echo "ok: the desktop portal's screenshot is the desktop"
 fi
+
+# 11. A scaled output draws at its real pixel size: a picture of one-pixel checks, zoomed, has
+# edges at odd pixels of a scale-2 output, where a frame drawn at the logical size and enlarged
+# by the compositor has none (every 2x2 block one colour, so halving and doubling it changes
+# nothing).
+swaymsg output HEADLESS-1 scale 2 >/dev/null
+convert -size 400x300 pattern:gray50 -fill "$red" -opaque black -fill "$green" -opaque white \
+  "$work/picture.bmp"
+settings False
+start_saver
+sharp=""
+for _ in $(seq 1 10); do
+  grim -o HEADLESS-1 "$work/scaled.png"
+  convert "$work/scaled.png" -sample 50% -sample 200% "$work/blocks.png"
+  [ "$(compare -metric AE "$work/scaled.png" "$work/blocks.png" null: 2>&1)" != 0 ] && { sharp=1; break; }
+  sleep 0.3
+done
+kill "$saver"
+wait "$saver" 2>/dev/null || true
+saver=""
+swaymsg output HEADLESS-1 scale 1 >/dev/null
+[ -n "$sharp" ] || fail "the scale-2 output shows the frame enlarged from its logical size"
+echo "ok: a scale-2 output shows the frame at its real pixel size"
