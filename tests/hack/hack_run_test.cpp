@@ -32,11 +32,12 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// How soon SIGTERM must end the hack; sanitizer builds run about three times slower.
+// How soon SIGTERM must end the hack: well past its 150 ms forced exit, for a loaded CI machine
+// (bench/ measures the real figure); sanitizer builds run about three times slower.
 #ifdef TARNWICK_SANITIZED
-constexpr std::chrono::milliseconds kTermLimit{600};
+constexpr std::chrono::milliseconds kTermLimit{1500};
 #else
-constexpr std::chrono::milliseconds kTermLimit{200};
+constexpr std::chrono::milliseconds kTermLimit{600};
 #endif
 
 // The test picture's one colour, so that what is drawn can be told from the desktop.
