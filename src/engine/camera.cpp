@@ -129,8 +129,11 @@ bool TForm1::everyViewEmpty() const {
 void TForm1::JvThreadTimer2Timer(TJvThreadTimer&) {
     if (!services_.window.visible()) return;
     if (!module_.CopyBitmap) return;
-    // A change of picture whose decode finished since the last tick happens now.
+    // A change of picture whose decode finished since the last tick happens now. While the
+    // saver's own picture stands in for the first one, that change must not wait out a long
+    // refresh delay: the next tick looks again soon.
     TakePreparedPicture();
+    if (pendingChange_ && !module_.Synced) JvThreadTimer2->nextTickWithin(kFirstPicturePoll);
     Rect source = CalcSourceRect();
     if (source.width() <= 0 || source.height() <= 0) {
         // An empty view (zoom 0 at each re-targeting) has nothing to show: the window keeps the

@@ -138,6 +138,8 @@ public:
     // Design delays of the two timers.
     static constexpr int32_t kCycleDesignDelay = 12000;
     static constexpr int32_t kRefreshDesignDelay = 20;
+    // How soon a refresh tick looks again for the first picture while it is being decoded (ms).
+    static constexpr int32_t kFirstPicturePoll = 20;
 
 private:
     void keyDown(int key, unsigned shift) override { FormKeyDown(key, shift); }

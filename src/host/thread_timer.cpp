@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -24,9 +25,13 @@ struct TJvThreadTimer::Worker : std::enable_shared_from_this<Worker> {
     std::condition_variable wake;
     bool suspended = true;
     bool terminated = false;
-    bool hurry = false; // the sleep under way, or the next one, ends at once
+    bool hurry = false;  // the sleep under way, or the next one, ends at once
+    int32_t within = -1; // the next sleep's cap, when not negative
     bool tickDone = false;
     std::atomic<int32_t> delay{100};
+    int32_t nextSleep() const {
+        return within >= 0 ? std::min(within, delay.load()) : delay.load();
+    }
     // Written and read on the main thread only (setOnTimer, destruction, the tick itself).
     Handler handler;
     TJvThreadTimer* timer = nullptr;
@@ -84,7 +89,8 @@ void TJvThreadTimer::Worker::run() {
         wake.wait(lock, [&] { return !suspended || terminated; });
         if (terminated) break;
         // A sleep keeps the end time it began with, also across a pause.
-        const auto end = Clock::now() + std::chrono::milliseconds(delay.load());
+        const auto end = Clock::now() + std::chrono::milliseconds(nextSleep());
+        within = -1;
         wake.wait_until(lock, end, [&] { return terminated || hurry; });
         hurry = false;
         wake.wait(lock, [&] { return !suspended || terminated; });
@@ -148,6 +154,16 @@ void TJvThreadTimer::tickSoon() {
         worker_->hurry = true;
     }
     worker_->wake.notify_all();
+}
+
+void TJvThreadTimer::nextTickWithin(int32_t ms) {
+    std::lock_guard lock(worker_->mutex);
+    worker_->within = std::max(0, ms);
+}
+
+int32_t TJvThreadTimer::nextSleep() const {
+    std::lock_guard lock(worker_->mutex);
+    return worker_->nextSleep();
 }
 
 void TJvThreadTimer::setOnTimer(Handler handler) {

@@ -25,6 +25,11 @@ public:
     // The next tick comes without waiting out the rest of its delay (once the timer is active);
     // the ones after it keep the delay. For a first frame that should not wait a whole interval.
     void tickSoon();
+    // The next sleep lasts at most `ms` (the delay still caps it); the ones after it keep the
+    // delay. Called from a tick, it is the sleep right after that tick.
+    void nextTickWithin(int32_t ms);
+    // How long the next sleep will last.
+    int32_t nextSleep() const;
 
     // True once a handler has raised: this timer then never ticks again.
     bool finished() const;

@@ -174,7 +174,7 @@ TEST_F(Prepared, ClosingDropsThePreparedPictureAndTheDesktopPreparesNone) {
 }
 
 // The first picture is decoded while the window already shows the saver's own picture; no sound
-// marks it.
+// marks it, and it comes at the first refresh tick after it is ready, however long the delay.
 TEST(FirstPicture, TheWindowShowsBeforeTheFirstPictureIsDecoded) {
     testing_support::TempDir dir;
     const std::string only = dir / "a.bmp";
@@ -192,6 +192,12 @@ TEST(FirstPicture, TheWindowShowsBeforeTheFirstPictureIsDecoded) {
     EXPECT_TRUE(world.window.visible_);
     EXPECT_GT(world.module.CopyBitmap->width(), 40);
     EXPECT_FALSE(world.module.Synced);
+    // A refresh tick while it decodes: the next looks again soon, not after the longest delay.
+    // (Paused, the timer's own thread starts no sleep that would use up the request.)
+    form.JvThreadTimer2->setActive(false);
+    form.JvThreadTimer2->setDelay(2000);
+    form.JvThreadTimer2Timer(*form.JvThreadTimer2);
+    EXPECT_LT(form.JvThreadTimer2->nextSleep(), 100);
     recorder.release();
     ASSERT_TRUE(form.preparer()->waitUntilDone(10s));
     form.JvThreadTimer2Timer(*form.JvThreadTimer2);

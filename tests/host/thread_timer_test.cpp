@@ -127,6 +127,23 @@ TEST(ThreadTimer, ANewDelayDoesNotShortenTheSleepUnderWay) {
     EXPECT_GE(t.at[2] - t.at[1], 39.0);
 }
 
+TEST(ThreadTimer, ATickAskingForTheNextWithinAWhileShortensThatSleepOnly) {
+    Ticks t;
+    TJvThreadTimer timer;
+    timer.setDelay(400);
+    timer.setOnTimer([&](TJvThreadTimer& self) {
+        t.at.push_back(msSince(t.start));
+        if (t.at.size() == 1) self.nextTickWithin(20);
+    });
+    t.start = Clock::now();
+    timer.setActive(true);
+    ASSERT_TRUE(pumpUntil([&] { return t.at.size() >= 3; }, 5000));
+    timer.setActive(false);
+    EXPECT_LT(t.at[1] - t.at[0], 200.0);
+    EXPECT_GE(t.at[1] - t.at[0], 19.0);
+    EXPECT_GE(t.at[2] - t.at[1], 395.0);
+}
+
 TEST(ThreadTimer, ASleepKeepsItsEndTimeAcrossAPause) {
     // Paused past the sleep's end: the tick comes at once on resumption.
     {
