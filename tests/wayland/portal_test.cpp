@@ -132,7 +132,8 @@ TEST(RealPortal, ItsScreenshotIsTheDesktop) {
     if (!size || std::sscanf(size, "%dx%d", &width, &height) != 2)
         GTEST_SKIP() << "no real portal: run by sway_test.sh";
     std::string why;
-    const auto path = portalScreenshot(10s, why);
+    // The first call starts the portal and its back ends: seconds on a loaded machine.
+    const auto path = portalScreenshot(30s, why);
     ASSERT_TRUE(path) << why;
     const auto shot = tarnwick::LoadPicture(*path, {}, tarnwick::PictureFormats::WithPngWebp);
     ASSERT_EQ(shot->width(), width);
