@@ -6,6 +6,7 @@
 #include "imaging/png_decoder.h"
 #include "imaging/transforms.h"
 #include "imaging/webp_decoder.h"
+#include "jpeg_writer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -73,18 +74,6 @@ std::vector<uint8_t> webpFile() {
 
 // A quality-90 JPEG with an APP1 segment carrying `orientation`, as a phone writes it.
 std::vector<uint8_t> jpegFile(int orientation) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = kWidth, c.image_height = kHeight;
-    c.input_components = 3, c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    jpeg_start_compress(&c, TRUE);
     const uint8_t exif[] = {'E', 'x',  'i', 'f', 0,
                             0,   'I',  'I', 42,  0,
                             8,   0,    0,   0,   1,
@@ -92,16 +81,10 @@ std::vector<uint8_t> jpegFile(int orientation) {
                             1,   0,    0,   0,   uint8_t(orientation),
                             0,   0,    0,   0,   0,
                             0,   0};
-    jpeg_write_marker(&c, JPEG_APP0 + 1, exif, sizeof exif);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(photo().data()) + size_t(c.next_scanline) * kWidth * 3;
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::vector<uint8_t> file(out, out + size);
-    std::free(out);
-    jpeg_destroy_compress(&c);
-    return file;
+    return tarnwick::bench::writeJpeg(
+        kWidth, kHeight, JCS_RGB, 90, false,
+        [](int y) { return photo().data() + size_t(y) * kWidth * 3; },
+        [&](jpeg_compress_struct& c) { jpeg_write_marker(&c, JPEG_APP0 + 1, exif, sizeof exif); });
 }
 
 const std::vector<uint8_t>& png() {

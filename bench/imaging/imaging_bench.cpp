@@ -9,6 +9,7 @@
 #include "imaging/picture_loader.h"
 #include "imaging/stretch.h"
 #include "imaging/transforms.h"
+#include "jpeg_writer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -198,29 +199,8 @@ void BM_FrameWriteFloor(benchmark::State& state) {
 BENCHMARK(BM_FrameWriteFloor)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 std::vector<uint8_t> compress(const WorkBitmap& b, int quality) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = JDIMENSION(b.width());
-    c.image_height = JDIMENSION(b.height());
-    c.input_components = 3;
-    c.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, quality, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(b.data() + b.stride() * c.next_scanline);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::vector<uint8_t> file(out, out + size);
-    jpeg_destroy_compress(&c);
-    std::free(out);
-    return file;
+    return tarnwick::bench::writeJpeg(b.width(), b.height(), JCS_EXT_BGR, quality, false,
+                                      [&](int y) { return b.data() + b.stride() * y; });
 }
 
 struct JpegInput {

@@ -6,6 +6,7 @@
 // Usage: picture_change_peak WIDTH HEIGHT [progressive]
 #include "imaging/bitmap.h"
 #include "imaging/picture_loader.h"
+#include "jpeg_writer.h"
 
 #include <cmath>
 #include <cstdio>
@@ -32,25 +33,10 @@ long statusKilobytes(const char* field) {
 // Smooth colour gradients with grain, compressed row by row (no full-size source picture, so the
 // program's own memory stays small).
 std::vector<uint8_t> photoLikeJpeg(int w, int h, bool progressive) {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = JDIMENSION(w);
-    c.image_height = JDIMENSION(h);
-    c.input_components = 3;
-    c.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    if (progressive) jpeg_simple_progression(&c);
-    jpeg_start_compress(&c, TRUE);
     std::vector<uint8_t> row(size_t(w) * 3);
     std::mt19937 gen(1);
-    while (c.next_scanline < c.image_height) {
-        const double v = double(c.next_scanline) / h;
+    return tarnwick::bench::writeJpeg(w, h, JCS_EXT_BGR, 90, progressive, [&](int y) {
+        const double v = double(y) / h;
         for (int x = 0; x < w; ++x) {
             const double u = double(x) / w;
             const double ch[3] = {128 + 100 * std::sin(6 * u + 2 * v),
@@ -60,14 +46,8 @@ std::vector<uint8_t> photoLikeJpeg(int w, int h, bool progressive) {
                 row[size_t(3 * x + k)] =
                     uint8_t(std::min(255, std::max(0, int(ch[k]) + int(gen() % 13) - 6)));
         }
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::vector<uint8_t> file(out, out + size);
-    jpeg_destroy_compress(&c);
-    std::free(out);
-    return file;
+        return row.data();
+    });
 }
 
 } // namespace
